@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing the station need.
+set -euo pipefail
+packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev libgl-dev libjpeg62-turbo-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libmodbus-dev
+  socat xvfb xauth x11-apps imagemagick
+  python3 python3-pymodbus python3-serial
+  fonts-liberation fonts-dejavu-core
+  g++-mingw-w64-x86-64
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
