@@ -26,18 +26,18 @@ using RadioChoice = int;
 enum DelayField { kTD1 = 0, kTP1 = 1, kTD2 = 2, kTP2 = 3 };
 
 struct UnitControls {
-    ListState Ut;                          // drive type
-    RadioChoice drives = -1;               // 0 ONE_k "Один привод", 1 TWO_k "Два привода"
-    bool Cd = false;                       // "Контроль приводов" (ticked when the bit is 0)
-    RadioChoice contact = -1;              // 0 R_k, 1 NZ_k, 2 NO_k
-    std::array<bool, 4> O{};               // relay events O1_k..O4_k (ticked when the bit is 0)
-    std::array<std::string, 4> delay;      // TD1_k, TP1_k, TD2_k, TP2_k texts
+    ListState Ut;             // drive type
+    RadioChoice drives = -1;  // 0 ONE_k "Один привод", 1 TWO_k "Два привода"
+    bool Cd = false;          // "Контроль приводов" (ticked when the bit is 0)
+    RadioChoice contact = -1; // 0 R_k, 1 NZ_k, 2 NO_k
+    std::array<bool, 4> O{};  // relay events O1_k..O4_k (ticked when the bit is 0)
+    std::array<std::string, 4> delay; // TD1_k, TP1_k, TD2_k, TP2_k texts
     std::array<Colour, 2> OUT{kGreen, kGreen};
     std::array<Colour, 5> IN{kGreen, kGreen, kGreen, kGreen, kGreen};
     Colour STATE = kGreen;
-    std::array<bool, 10> FIN{};            // start sources FIN0_k..FIN9_k
-    bool FINA = false;                     // "Вход командного сигнала ЗОКТ-01"
-    std::array<bool, 10> BIN{};            // blockings BIN0_k..BIN9_k
+    std::array<bool, 10> FIN{}; // start sources FIN0_k..FIN9_k
+    bool FINA = false;          // "Вход командного сигнала ЗОКТ-01"
+    std::array<bool, 10> BIN{}; // blockings BIN0_k..BIN9_k
 };
 
 // Controls that only the master's panel DEV_0 has.

@@ -11,25 +11,24 @@ using RegisterImage = std::array<std::uint8_t, 256>;
 
 constexpr int kRegisterCount = 128;
 
-inline std::uint16_t RegisterValue(const RegisterImage& image, int reg)
-{
+inline std::uint16_t RegisterValue(const RegisterImage& image, int reg) {
     return static_cast<std::uint16_t>(image[2 * reg] << 8 | image[2 * reg + 1]);
 }
 
-inline void SetRegisterValue(RegisterImage& image, int reg, std::uint16_t value)
-{
+inline void SetRegisterValue(RegisterImage& image, int reg, std::uint16_t value) {
     image[2 * reg] = static_cast<std::uint8_t>(value >> 8);
     image[2 * reg + 1] = static_cast<std::uint8_t>(value & 0xFF);
 }
 
-inline bool RegisterBit(const RegisterImage& image, int reg, int bit)
-{
+inline bool RegisterBit(const RegisterImage& image, int reg, int bit) {
     return (RegisterValue(image, reg) >> bit) & 1u;
 }
 
 // Register layout of the common area and of the unit blocks.
 namespace reg {
-constexpr int UnitBlock(int unit) { return 8 * unit; }
+constexpr int UnitBlock(int unit) {
+    return 8 * unit;
+}
 constexpr int UnitConfig = 0;
 constexpr int UnitFaults = 1;
 constexpr int UnitInputs = 2;
@@ -44,26 +43,30 @@ constexpr int UnitCountReg = 85;
 constexpr int Firmware = 86;
 constexpr int CommandSignal = 94;
 constexpr int ServiceCommand = 95;
-constexpr int StartSources(int unit) { return 96 + unit; }
-constexpr int BlockSources(int unit) { return 106 + unit; }
+constexpr int StartSources(int unit) {
+    return 96 + unit;
+}
+constexpr int BlockSources(int unit) {
+    return 106 + unit;
+}
 } // namespace reg
 
 // Image byte positions that other subsystems use directly.
 namespace byte {
-constexpr int UnitCount = 171;       // low byte of register 85
-constexpr int FirmwareMajor = 172;   // high byte of register 86
-constexpr int CommandSignal = 189;   // low byte of register 94
-constexpr int ServiceCommand = 191;  // low byte of register 95
+constexpr int UnitCount = 171;      // low byte of register 85
+constexpr int FirmwareMajor = 172;  // high byte of register 86
+constexpr int CommandSignal = 189;  // low byte of register 94
+constexpr int ServiceCommand = 191; // low byte of register 95
 } // namespace byte
 
-inline int UnitCount(const RegisterImage& shown) { return shown[byte::UnitCount]; }
+inline int UnitCount(const RegisterImage& shown) {
+    return shown[byte::UnitCount];
+}
 
 // Registers the station never writes: the status fields +1 and +2 of every unit block, and the
 // unit count.
-constexpr bool IsWritableRegister(int reg)
-{
-    if (reg <= 79 && (reg % 8 == 1 || reg % 8 == 2))
-        return false;
+constexpr bool IsWritableRegister(int reg) {
+    if (reg <= 79 && (reg % 8 == 1 || reg % 8 == 2)) return false;
     return reg != reg::UnitCountReg;
 }
 

@@ -4,21 +4,16 @@ namespace korvan {
 
 namespace {
 
-int DigitValue(char c, bool hex)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (hex && c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (hex && c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+int DigitValue(char c, bool hex) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (hex && c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
 } // namespace
 
-TextNumber ConvertText(std::string_view text)
-{
+TextNumber ConvertText(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
@@ -31,7 +26,8 @@ TextNumber ConvertText(std::string_view text)
     if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
         hex = true;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         hex = true;
         i += 2;
     }
@@ -41,11 +37,9 @@ TextNumber ConvertText(std::string_view text)
     std::size_t digits = 0;
     for (; i < text.size(); ++i, ++digits) {
         const int d = DigitValue(text[i], hex);
-        if (d < 0)
-            break;
+        if (d < 0) break;
         const std::int64_t next = magnitude * base + d;
-        if (next > limit)
-            break; // this digit leaves the 32-bit range: it is the failing character
+        if (next > limit) break; // this digit leaves the 32-bit range: it is the failing character
         magnitude = next;
     }
     TextNumber result;
@@ -58,8 +52,7 @@ TextNumber ConvertText(std::string_view text)
     return result;
 }
 
-std::uint8_t SlaveAddressFromText(std::string_view text)
-{
+std::uint8_t SlaveAddressFromText(std::string_view text) {
     return static_cast<std::uint8_t>(static_cast<std::uint32_t>(ConvertText(text).value) & 0xFF);
 }
 

@@ -11,8 +11,7 @@ struct Case {
     std::int32_t value;
 };
 
-TEST(TextConversion, ConvertsLikeTheSettingsFieldsExpect)
-{
+TEST(TextConversion, ConvertsLikeTheSettingsFieldsExpect) {
     const Case cases[] = {
         {"0", true, 0},
         {"127", true, 127},
@@ -50,8 +49,7 @@ TEST(TextConversion, ConvertsLikeTheSettingsFieldsExpect)
     }
 }
 
-TEST(TextConversion, SlaveAddressTakesLowEightBitsEvenOfAFailedConversion)
-{
+TEST(TextConversion, SlaveAddressTakesLowEightBitsEvenOfAFailedConversion) {
     EXPECT_EQ(SlaveAddressFromText("1"), 1);
     EXPECT_EQ(SlaveAddressFromText("12a"), 12);
     EXPECT_EQ(SlaveAddressFromText("300"), 44);
