@@ -1,0 +1,58 @@
+#include "Commands.h"
+
+namespace korvan {
+
+namespace {
+
+// Reset, restore and module search need a unit that answers and supports modules.
+bool UnitAcceptsServiceCommands(const PollEngine& engine, MessageHost& messages) {
+    if (engine.LinkCredit == 0) {
+        messages.ShowMessage(MessageKind::Error, kNotConnectedText);
+        return false;
+    }
+    if (UnitCount(engine.ShownImage) == 0) {
+        messages.ShowMessage(MessageKind::Information, kNotSupportedText);
+        return false;
+    }
+    return true;
+}
+
+void ConfirmServiceCommand(PollEngine& engine, MessageHost& messages, const char* question,
+                           std::uint8_t command) {
+    if (!UnitAcceptsServiceCommands(engine, messages)) return;
+    // The poll cycle runs on while the question is open; the answer is taken as it comes, and
+    // the command goes into the wanted image as that image is once the box has closed.
+    if (messages.ShowMessage(MessageKind::Warning, question))
+        engine.WantedImage[byte::ServiceCommand] = command;
+}
+
+} // namespace
+
+void GO_BUTClick(PollEngine& engine, WindowControls& controls) {
+    engine.WantedImage[byte::CommandSignal] = kCommandStart;
+    controls.ctrl.PUSK = kRed;
+}
+
+void ST_BUTClick(PollEngine& engine, WindowControls& controls) {
+    engine.WantedImage[byte::CommandSignal] = kCommandStop;
+    controls.ctrl.PUSK = kGreen;
+}
+
+void RES_BUTClick(PollEngine& engine, MessageHost& messages) {
+    ConfirmServiceCommand(engine, messages, kResetQuestion, kCommandReset);
+}
+
+void RESTOREClick(PollEngine& engine, MessageHost& messages) {
+    ConfirmServiceCommand(engine, messages, kRestoreQuestion, kCommandRestore);
+}
+
+void FINDClick(PollEngine& engine, MessageHost& messages) {
+    if (UnitAcceptsServiceCommands(engine, messages))
+        engine.LayoutCountdown = PollEngine::kLayoutCountdownStart;
+}
+
+void ToggleOutputIndicator(Colour& indicator) {
+    indicator = indicator == kRed ? kGreen : kRed;
+}
+
+} // namespace korvan

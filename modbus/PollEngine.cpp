@@ -1,0 +1,161 @@
+#include "PollEngine.h"
+
+#include "ModbusFrames.h"
+#include "TextConversion.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+
+namespace korvan {
+
+namespace {
+
+constexpr int kReplyDataOffset = 3; // address, function, byte count
+// The widest read, 116 registers, fits RxBuffer behind the reply header with room to spare;
+// the clamp only keeps a stray ReadLength inside both buffers.
+constexpr int kMaxReadLength = PollEngine::kRxCapacity - kReplyDataOffset;
+
+} // namespace
+
+void PollEngine::SetStartValues() {
+    RxCount = 0;
+    PendingWrite = false;
+    LinkCredit = 0;
+    ReadCount = kBaseReadCount;
+    ReadLength = 2 * kBaseReadCount;
+    LayoutCountdown = kLayoutCountdownStart;
+}
+
+void PollEngine::SEND_TIMTimer() {
+    // Both timers share one interval, so the response timer may be due at this very moment: the
+    // exchange in flight is closed first, or its reply would be judged against the next request.
+    if (host_.ResponseTimerRunning()) TIMEOUTTimer();
+
+    const std::uint8_t address = SlaveAddressFromText(host_.SendAddressText());
+    const bool writing = PendingWrite;
+    Request request = writing ? WriteRequest(address, PendingRegister, WantedImage)
+                              : ReadRequest(address, ReadCount);
+    RxCount = 0;
+    // Register 95 holds one-shot service commands: the request just built carries the command,
+    // so it leaves the wanted image now and is never sent twice, not even when this write gets
+    // no reply. A command stored while other requests go out stays until its own write.
+    if (writing && PendingRegister == reg::ServiceCommand) {
+        WantedImage[byte::ServiceCommand] = 0;
+        PendingWrite = false;
+    }
+    host_.StartResponseTimer();
+    SealRequest(request);
+    try {
+        host_.PortWrite(request.data(), kRequestLength);
+    } catch (const std::exception&) {
+        host_.StopResponseTimer();
+        host_.StopPollTimer();
+        host_.ShowLinkLost();
+        host_.ShowPortError();
+    }
+}
+
+void PollEngine::COMPORTRxChar(int Count) {
+    // The port's queue may hold more than this exchange can use (a babbling line, a reply to
+    // someone else): everything waiting is read, what does not fit RxBuffer is dropped, so the
+    // surplus cannot spill into the next exchange.
+    std::array<std::uint8_t, kRxCapacity> received;
+    const int start = std::clamp(RxCount, 0, kRxCapacity);
+    RxCount = start;
+    int remaining = Count;
+    while (remaining > 0) {
+        const int chunk = std::min(remaining, kRxCapacity);
+        int got = 0;
+        try {
+            got = host_.PortRead(received.data(), chunk);
+        } catch (const std::exception&) {
+            // Nothing of this event is kept; the open exchange then fails when it closes.
+            std::fill(RxBuffer.begin() + start, RxBuffer.begin() + RxCount, std::uint8_t{0});
+            RxCount = start;
+            host_.StopPollTimer();
+            host_.ShowLinkLost();
+            host_.ShowPortError();
+            return;
+        }
+        got = std::clamp(got, 0, chunk);
+        const int kept = std::min(got, kRxCapacity - RxCount);
+        std::copy_n(received.begin(), kept, RxBuffer.begin() + RxCount);
+        RxCount += kept;
+        if (got < chunk) break; // the queue is empty
+        remaining -= chunk;
+    }
+}
+
+void PollEngine::TIMEOUTTimer() {
+    const ReplyCheck reply = CheckReply(RxBuffer.data(), std::clamp(RxCount, 0, kRxCapacity));
+    if (!reply.valid)
+        FailExchange();
+    else if (reply.function == kReadHoldingRegisters)
+        ApplyReadReply();
+    else if (reply.function == kWriteSingleRegister)
+        ApplyWriteReply();
+    // Any other function, an exception reply among them, is neither a good nor a failed exchange.
+
+    host_.StopResponseTimer();
+    RxBuffer.fill(0);
+}
+
+void PollEngine::ApplyReadReply() {
+    const int length = std::clamp(ReadLength, 0, kMaxReadLength);
+
+    host_.ControlsToImage(WantedImage);
+    for (int i = 0; i < length; ++i) {
+        if (WantedImage[i] == ShownImage[i]) continue;
+        PendingRegister = i / 2;
+        if (IsWritableRegister(PendingRegister)) {
+            PendingWrite = true;
+            break;
+        }
+    }
+    // While the link is up the operator's change wins: the unit's data waits until every change
+    // has been written. The first reply after start-up or a link loss is applied regardless.
+    if (LinkCredit != 0 && PendingWrite) return;
+    if (LinkCredit == 0) PendingWrite = false;
+
+    LinkCredit = kLinkCreditFull;
+    host_.SetOnlineColour(kGreen);
+    std::copy_n(RxBuffer.begin() + kReplyDataOffset, length, ReadImage.begin());
+    if (!std::equal(ReadImage.begin(), ReadImage.begin() + length, ShownImage.begin())) {
+        std::copy_n(ReadImage.begin(), length, ShownImage.begin());
+        std::copy_n(ShownImage.begin(), length, WantedImage.begin());
+        host_.ImageToControls(ShownImage);
+    }
+    if (LayoutCountdown > 0) {
+        LayoutCountdown = 0;
+        host_.FitPanelsToUnits();
+    }
+    // A unit in use that still shows grey has stale colours (link loss, or it was just given a
+    // drive type): the image is shown again even though it did not change.
+    if (host_.GreyOutDisabledUnits(ShownImage) > 0) host_.ImageToControls(ShownImage);
+    if (ReadImage[byte::FirmwareMajor] > 2 && ReadCount == kBaseReadCount) {
+        ReadCount = kExtendedReadCount;
+        ReadLength = 2 * kExtendedReadCount;
+    }
+}
+
+void PollEngine::ApplyWriteReply() {
+    if (PendingRegister >= 0 && PendingRegister < kRegisterCount) {
+        ShownImage[2 * PendingRegister] = WantedImage[2 * PendingRegister];
+        ShownImage[2 * PendingRegister + 1] = WantedImage[2 * PendingRegister + 1];
+    }
+    PendingWrite = false;
+}
+
+void PollEngine::FailExchange() {
+    // A unit that stops answering may have been replaced by an older one: read the common size.
+    ReadCount = kBaseReadCount;
+    ReadLength = 2 * kBaseReadCount;
+    if (LinkCredit > 0) --LinkCredit;
+    if (LinkCredit == 0) host_.ShowLinkLost();
+    // Only a positive countdown matters; it may run below 0, but not wrap around.
+    if (LayoutCountdown > std::numeric_limits<std::int32_t>::min()) --LayoutCountdown;
+    // PendingWrite stays: an unanswered write is sent again instead of reads until it is echoed.
+}
+
+} // namespace korvan

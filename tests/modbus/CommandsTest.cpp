@@ -1,0 +1,178 @@
+#include "Commands.h"
+#include "ScriptedHost.h"
+
+#include <gtest/gtest.h>
+
+namespace korvan {
+namespace {
+
+using test::ReadFrame;
+using test::Rig;
+using test::WriteFrame;
+
+struct Box {
+    MessageKind kind;
+    std::string text;
+};
+
+// Answers the boxes as scripted; whileOpen runs while a box is open, as the poll cycle does.
+class ScriptedMessages : public MessageHost {
+  public:
+    std::vector<Box> shown;
+    bool answerOk = true;
+    std::function<void()> whileOpen;
+
+    bool ShowMessage(MessageKind kind, const std::string& text) override {
+        shown.push_back({kind, text});
+        if (whileOpen) whileOpen();
+        return kind == MessageKind::Warning ? answerOk : true;
+    }
+};
+
+using Command = void (*)(PollEngine&, MessageHost&);
+
+TEST(Commands, ChecksComeFirstAndStoreNothing) {
+    for (Command command : {&RES_BUTClick, &RESTOREClick, &FINDClick}) {
+        Rig rig;
+        ScriptedMessages messages;
+        rig.engine.LayoutCountdown = -2;
+        rig.engine.ShownImage[byte::UnitCount] = 4; // link lost: the error, whatever the count
+        const RegisterImage empty = rig.engine.WantedImage;
+        command(rig.engine, messages);
+        EXPECT_EQ(rig.engine.WantedImage, empty);
+        EXPECT_EQ(rig.engine.LayoutCountdown, -2);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].kind, MessageKind::Error);
+        EXPECT_EQ(messages.shown[0].text, "Прибор не подключен!");
+
+        rig.unit.registers[byte::UnitCount] = 0; // firmware without modules
+        rig.Connect();
+        const RegisterImage wanted = rig.engine.WantedImage;
+        const int countdown = rig.engine.LayoutCountdown;
+        command(rig.engine, messages);
+        ASSERT_EQ(messages.shown.size(), 2u);
+        EXPECT_EQ(messages.shown[1].kind, MessageKind::Information);
+        EXPECT_EQ(messages.shown[1].text, "В данной версии прошивки функция не поддерживается!");
+        EXPECT_EQ(rig.engine.WantedImage, wanted);
+        EXPECT_EQ(rig.engine.LayoutCountdown, countdown);
+    }
+}
+
+TEST(Commands, ServiceCommandsAskAndStoreOnlyOnOk) {
+    const struct {
+        Command command;
+        const char* question;
+        std::uint8_t byte;
+    } cases[] = {{&RES_BUTClick, "Сброс сигнала ПОЖАР! Продолжить?", 170},
+                 {&RESTOREClick, "Восстановление заводских настроек ЗОКТ! Продолжить?", 85}};
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.Connect();
+        ScriptedMessages messages;
+        messages.answerOk = false;
+        const RegisterImage wanted = rig.engine.WantedImage;
+        const RegisterImage shown = rig.engine.ShownImage;
+        c.command(rig.engine, messages);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].kind, MessageKind::Warning);
+        EXPECT_EQ(messages.shown[0].text, c.question);
+        EXPECT_EQ(rig.engine.WantedImage, wanted);
+        EXPECT_EQ(rig.engine.ShownImage, shown);
+
+        messages.answerOk = true;
+        c.command(rig.engine, messages);
+        EXPECT_EQ(rig.engine.WantedImage[byte::ServiceCommand], c.byte);
+        EXPECT_EQ(rig.engine.WantedImage[190], wanted[190]);
+    }
+}
+
+TEST(Commands, QuestionOpenWhileThePollCycleRuns) {
+    Rig rig;
+    rig.Connect();
+    ScriptedMessages messages;
+    // While the question is open the link is lost and comes back with a changed image, which
+    // replaces the wanted image: the answer still stores the command, into the new image.
+    messages.whileOpen = [&rig] {
+        rig.unit.silent = true;
+        for (int i = 0; i < 3; ++i)
+            rig.Cycle();
+        rig.unit.silent = false;
+        SetRegisterValue(rig.unit.registers, reg::NetworkTimeout, 700);
+        rig.Cycle();
+    };
+    RES_BUTClick(rig.engine, messages);
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(RegisterValue(rig.engine.WantedImage, reg::NetworkTimeout), 700);
+    EXPECT_EQ(rig.engine.WantedImage[byte::ServiceCommand], 170);
+    rig.Cycle();
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), WriteFrame(reg::ServiceCommand, 170));
+}
+
+TEST(Commands, FindRestartsTheCountdownWithoutAQuestion) {
+    Rig rig;
+    rig.Connect();
+    ASSERT_EQ(rig.host.fitCalls, 1);
+    ScriptedMessages messages;
+    FINDClick(rig.engine, messages);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(rig.engine.LayoutCountdown, 5);
+    rig.Cycle();
+    EXPECT_EQ(rig.host.fitCalls, 2);
+}
+
+TEST(Commands, StartAndStopTravelAsTheLastOnePressed) {
+    Rig rig;
+    // Without a link, and whatever the firmware, the command is stored and PUSK follows at once.
+    GO_BUTClick(rig.engine, rig.host.controls);
+    EXPECT_EQ(rig.engine.WantedImage[byte::CommandSignal], 170);
+    EXPECT_EQ(rig.host.controls.ctrl.PUSK, kRed);
+    rig.unit.silent = true;
+    rig.Cycle();
+    EXPECT_EQ(rig.host.controls.ctrl.PUSK, kGrey);
+
+    rig.unit.silent = false;
+    rig.Connect();
+    rig.Tick();
+    GO_BUTClick(rig.engine, rig.host.controls);
+    ST_BUTClick(rig.engine, rig.host.controls);
+    EXPECT_EQ(rig.host.controls.ctrl.PUSK, kGreen);
+    rig.Answer();
+    rig.Close();
+    for (int i = 0; i < 3; ++i)
+        rig.Cycle();
+    EXPECT_EQ(rig.unit.writes, std::vector<int>{reg::CommandSignal});
+    EXPECT_EQ(RegisterValue(rig.unit.registers, reg::CommandSignal), 85);
+    EXPECT_EQ(rig.engine.ShownImage[byte::CommandSignal], 85);
+}
+
+TEST(Commands, RestoreAfterResetSendsOnlyTheRestore) {
+    Rig rig;
+    rig.Connect();
+    ScriptedMessages messages;
+    rig.Tick();
+    RES_BUTClick(rig.engine, messages);
+    RESTOREClick(rig.engine, messages);
+    rig.Answer();
+    rig.Close();
+    std::vector<test::Bytes> writes;
+    for (int i = 0; i < 4; ++i) {
+        rig.Cycle();
+        if (rig.LastSent()[1] == kWriteSingleRegister) writes.push_back(rig.LastSent());
+    }
+    EXPECT_EQ(writes, std::vector<test::Bytes>{WriteFrame(reg::ServiceCommand, 85)});
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+}
+
+TEST(Commands, OutputIndicatorToggles) {
+    for (Colour start : {kGrey, kYellow, kGreen}) {
+        Colour indicator = start;
+        ToggleOutputIndicator(indicator);
+        EXPECT_EQ(indicator, kRed) << start;
+        ToggleOutputIndicator(indicator);
+        EXPECT_EQ(indicator, kGreen) << start;
+    }
+}
+
+} // namespace
+} // namespace korvan

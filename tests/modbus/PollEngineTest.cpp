@@ -1,0 +1,447 @@
+#include "PollEngine.h"
+#include "ScriptedHost.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace korvan {
+namespace {
+
+using test::Bytes;
+using test::ReadFrame;
+using test::Rig;
+using test::WriteFrame;
+
+bool SameBytes(const RegisterImage& a, const RegisterImage& b, int from, int to) {
+    return std::equal(a.begin() + from, a.begin() + to, b.begin() + from);
+}
+
+TEST(PollEngine, FirstValidReadAfterStartShowsTheUnit) {
+    Rig rig;
+    SetRegisterValue(rig.unit.registers, reg::NetworkAddress, 7);
+    rig.unit.registers[byte::FirmwareMajor] = 2;
+    // The controls still hold their start values, which differ from the unit.
+    rig.host.operatorRegisters = {reg::NetworkAddress};
+    SetRegisterValue(rig.host.operatorImage, reg::NetworkAddress, 5);
+
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+    EXPECT_FALSE(rig.engine.PendingWrite);
+    EXPECT_EQ(rig.engine.LinkCredit, 3);
+    EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kGreen);
+    EXPECT_TRUE(SameBytes(rig.engine.ShownImage, rig.unit.registers, 0, 192));
+    EXPECT_TRUE(SameBytes(rig.engine.WantedImage, rig.unit.registers, 0, 192));
+    EXPECT_TRUE(SameBytes(rig.engine.ReadImage, rig.unit.registers, 0, 192));
+    EXPECT_GE(rig.host.imageToControlsCalls, 1);
+    EXPECT_EQ(rig.host.fitCalls, 1);
+    EXPECT_EQ(rig.engine.LayoutCountdown, 0);
+    EXPECT_FALSE(rig.host.responseRunning);
+    EXPECT_TRUE(std::all_of(rig.engine.RxBuffer.begin(), rig.engine.RxBuffer.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+
+    // With the link up, a change still in the controls is written, once, and the panels are
+    // not fitted again.
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+    EXPECT_TRUE(rig.engine.PendingWrite);
+    EXPECT_EQ(rig.engine.PendingRegister, reg::NetworkAddress);
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), WriteFrame(reg::NetworkAddress, 5));
+    EXPECT_FALSE(rig.engine.PendingWrite);
+    EXPECT_EQ(rig.unit.writes, std::vector<int>{reg::NetworkAddress});
+    EXPECT_EQ(rig.host.fitCalls, 1);
+}
+
+TEST(PollEngine, ReadSizeFollowsFirmwareAndFallsBackAfterAFailure) {
+    Rig rig;
+    rig.unit.registers[byte::FirmwareMajor] = 3;
+    for (int i = 192; i < 232; ++i)
+        rig.unit.registers[i] = static_cast<std::uint8_t>(i);
+    // Bytes beyond the widest read keep whatever they held.
+    std::fill(rig.engine.ReadImage.begin() + 232, rig.engine.ReadImage.end(), 0x5A);
+
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+    EXPECT_EQ(rig.engine.ReadCount, 116);
+    EXPECT_EQ(rig.engine.ReadLength, 232);
+    EXPECT_EQ(rig.engine.ShownImage[200], 0); // not read yet
+
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(116));
+    const Bytes reply = rig.unit.Answer(rig.LastSent());
+    ASSERT_EQ(reply.size(), 237u);
+    rig.Deliver(reply);
+    EXPECT_EQ(rig.engine.RxCount, 237);
+    rig.Close();
+    EXPECT_TRUE(SameBytes(rig.engine.ReadImage, rig.unit.registers, 0, 232));
+    EXPECT_TRUE(std::all_of(rig.engine.ReadImage.begin() + 232, rig.engine.ReadImage.end(),
+                            [](std::uint8_t b) { return b == 0x5A; }));
+    EXPECT_TRUE(SameBytes(rig.engine.ShownImage, rig.unit.registers, 0, 232));
+
+    rig.unit.silent = true;
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(116));
+    EXPECT_EQ(rig.engine.ReadCount, 96);
+    EXPECT_EQ(rig.engine.ReadLength, 192);
+
+    rig.unit.silent = false;
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(116));
+}
+
+TEST(PollEngine, ThreeFailedExchangesLoseTheLink) {
+    Rig rig;
+    rig.Connect();
+    ASSERT_EQ(rig.engine.LinkCredit, 3);
+    rig.unit.silent = true;
+
+    rig.Cycle();
+    rig.Cycle();
+    EXPECT_EQ(rig.engine.LinkCredit, 1);
+    EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kGreen);
+    EXPECT_EQ(rig.host.linkLostCalls, 0);
+
+    rig.Cycle();
+    EXPECT_EQ(rig.engine.LinkCredit, 0);
+    EXPECT_EQ(rig.host.linkLostCalls, 1);
+    EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kYellow);
+    EXPECT_EQ(rig.host.controls.unit[4].OUT[0], kGrey);
+
+    // Every further failure shows the loss again; the credit stays at 0 and the countdown runs on.
+    rig.Cycle();
+    EXPECT_EQ(rig.engine.LinkCredit, 0);
+    EXPECT_EQ(rig.host.linkLostCalls, 2);
+    EXPECT_EQ(rig.engine.LayoutCountdown, -4);
+
+    // A partial reply and a reply with a broken CRC fail the same way.
+    rig.unit.silent = false;
+    rig.Connect();
+    rig.Tick();
+    Bytes reply = rig.unit.Answer(rig.LastSent());
+    reply.resize(100);
+    rig.Deliver(reply);
+    rig.Close();
+    rig.Tick();
+    reply = rig.unit.Answer(rig.LastSent());
+    reply[50] ^= 1;
+    rig.Deliver(reply);
+    rig.Close();
+    EXPECT_EQ(rig.engine.LinkCredit, 1);
+
+    // One applied reply brings the link back, and the greyed units get their colours again.
+    rig.unit.silent = true;
+    rig.Cycle();
+    ASSERT_EQ(rig.host.controls.unit[4].OUT[0], kGrey);
+    rig.unit.silent = false;
+    rig.Cycle();
+    EXPECT_EQ(rig.engine.LinkCredit, 3);
+    EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kGreen);
+    EXPECT_EQ(rig.host.controls.unit[4].OUT[0], kGreen);
+}
+
+TEST(PollEngine, ChangesAreWrittenOneByOneBeforeTheUnitIsShown) {
+    Rig rig;
+    rig.Connect();
+    rig.host.operatorRegisters = {reg::NetworkTimeout, reg::NetworkAddress};
+    SetRegisterValue(rig.host.operatorImage, reg::NetworkAddress, 9);
+    SetRegisterValue(rig.host.operatorImage, reg::NetworkTimeout, 1200);
+    SetRegisterValue(rig.unit.registers, 17, 0x0004); // a fault appears on the unit meanwhile
+    const int shows = rig.host.imageToControlsCalls;
+    const std::size_t first = rig.host.sent.size();
+
+    for (int i = 0; i < 4; ++i)
+        rig.Cycle();
+    EXPECT_EQ(RegisterValue(rig.engine.ShownImage, 17), 0);
+    EXPECT_EQ(rig.host.imageToControlsCalls, shows);
+    rig.Cycle();
+    EXPECT_EQ(RegisterValue(rig.engine.ShownImage, 17), 4);
+    EXPECT_EQ(rig.host.imageToControlsCalls, shows + 1);
+    const std::vector<Bytes> expected{ReadFrame(96), WriteFrame(reg::NetworkAddress, 9),
+                                      ReadFrame(96), WriteFrame(reg::NetworkTimeout, 1200),
+                                      ReadFrame(96)};
+    EXPECT_EQ(std::vector<Bytes>(rig.host.sent.begin() + first, rig.host.sent.end()), expected);
+}
+
+TEST(PollEngine, StatusRegistersAreNeverWritten) {
+    std::vector<int> status{85};
+    for (int k = 0; k < 10; ++k) {
+        status.push_back(8 * k + 1);
+        status.push_back(8 * k + 2);
+    }
+    for (int r : {81, 82, 80, 3, 94}) {
+        Rig rig;
+        rig.Connect();
+        rig.host.operatorRegisters = {r};
+        SetRegisterValue(rig.host.operatorImage, r, 0x0102);
+        rig.Cycle();
+        rig.Cycle();
+        EXPECT_EQ(rig.LastSent(), WriteFrame(r, 0x0102)) << r;
+    }
+    for (int r : status) {
+        Rig rig;
+        rig.Connect();
+        rig.host.operatorRegisters = {r};
+        SetRegisterValue(rig.host.operatorImage, r, 0x0102);
+        const int sentBefore = static_cast<int>(rig.host.sent.size());
+        for (int i = 0; i < 3; ++i)
+            rig.Cycle();
+        for (auto f = rig.host.sent.begin() + sentBefore; f != rig.host.sent.end(); ++f)
+            EXPECT_EQ(*f, ReadFrame(96)) << r;
+        EXPECT_FALSE(rig.engine.PendingWrite) << r;
+        // The skipped register is remembered, and the replies are still applied.
+        EXPECT_EQ(rig.engine.PendingRegister, r) << r;
+        EXPECT_EQ(rig.engine.LinkCredit, 3);
+    }
+
+    // A status difference below a writable one does not hide it.
+    Rig rig;
+    rig.Connect();
+    rig.host.operatorRegisters = {9, 10, 11};
+    SetRegisterValue(rig.host.operatorImage, 9, 1);
+    SetRegisterValue(rig.host.operatorImage, 10, 1);
+    SetRegisterValue(rig.host.operatorImage, 11, 2);
+    rig.Cycle();
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), WriteFrame(11, 2));
+}
+
+TEST(PollEngine, UnansweredWriteIsRepeatedInsteadOfReads) {
+    Rig rig;
+    rig.Connect();
+    rig.host.operatorRegisters = {reg::NetworkTimeout};
+    SetRegisterValue(rig.host.operatorImage, reg::NetworkTimeout, 1000);
+    rig.Cycle(); // the difference is found; the reply is not applied
+    rig.unit.silent = true;
+    const int sentBefore = static_cast<int>(rig.host.sent.size());
+    for (int i = 0; i < 6; ++i)
+        rig.Cycle();
+    ASSERT_EQ(rig.engine.LinkCredit, 0);
+    ASSERT_EQ(static_cast<int>(rig.host.sent.size()), sentBefore + 6);
+    for (auto f = rig.host.sent.begin() + sentBefore; f != rig.host.sent.end(); ++f)
+        EXPECT_EQ(*f, WriteFrame(reg::NetworkTimeout, 1000));
+
+    // The echo confirms the register and reads resume; nothing else of the image moves.
+    rig.unit.silent = false;
+    const RegisterImage shownBefore = rig.engine.ShownImage;
+    rig.Cycle();
+    EXPECT_FALSE(rig.engine.PendingWrite);
+    EXPECT_EQ(RegisterValue(rig.engine.ShownImage, reg::NetworkTimeout), 1000);
+    RegisterImage expected = shownBefore;
+    SetRegisterValue(expected, reg::NetworkTimeout, 1000);
+    EXPECT_EQ(rig.engine.ShownImage, expected);
+    EXPECT_EQ(rig.engine.LinkCredit, 0); // an echo is not a read
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+}
+
+TEST(PollEngine, RepliesWithOtherFunctionsChangeNothing) {
+    const Bytes exception{0x01, 0x83, 0x02, 0xC0, 0xF1};
+    const Bytes crcOfNothing{0xFF, 0xFF};
+    for (const Bytes& odd : {exception, crcOfNothing}) {
+        for (bool linkUp : {true, false}) {
+            Rig rig;
+            rig.Connect();
+            rig.host.operatorRegisters = {reg::NetworkSpeed};
+            SetRegisterValue(rig.host.operatorImage, reg::NetworkSpeed, 4);
+            if (linkUp) {
+                rig.Cycle(); // the change is found: the refused request is a write
+                ASSERT_TRUE(rig.engine.PendingWrite);
+            } else {
+                rig.unit.silent = true;
+                for (int i = 0; i < 3; ++i)
+                    rig.Cycle();
+            }
+            rig.Tick();
+            const Bytes request = rig.LastSent();
+            const RegisterImage wanted = rig.engine.WantedImage;
+            const RegisterImage shown = rig.engine.ShownImage;
+            const RegisterImage read = rig.engine.ReadImage;
+            const int credit = rig.engine.LinkCredit;
+            const int countdown = rig.engine.LayoutCountdown;
+            const int pending = rig.engine.PendingRegister;
+            const bool pendingWrite = rig.engine.PendingWrite;
+            const int displayCalls = rig.host.imageToControlsCalls + rig.host.linkLostCalls;
+            const Colour online = rig.host.controls.ctrl.ONLINE;
+
+            rig.Deliver(odd);
+            rig.Close();
+            EXPECT_EQ(rig.engine.WantedImage, wanted);
+            EXPECT_EQ(rig.engine.ShownImage, shown);
+            EXPECT_EQ(rig.engine.ReadImage, read);
+            EXPECT_EQ(rig.engine.LinkCredit, credit);
+            EXPECT_EQ(rig.engine.LayoutCountdown, countdown);
+            EXPECT_EQ(rig.engine.PendingRegister, pending);
+            EXPECT_EQ(rig.engine.PendingWrite, pendingWrite);
+            EXPECT_EQ(rig.engine.ReadCount, 96);
+            EXPECT_EQ(rig.LastSent()[1], linkUp ? kWriteSingleRegister : kReadHoldingRegisters);
+            EXPECT_EQ(rig.host.imageToControlsCalls + rig.host.linkLostCalls, displayCalls);
+            EXPECT_EQ(rig.host.controls.ctrl.ONLINE, online);
+            EXPECT_FALSE(rig.host.responseRunning);
+            rig.Tick();
+            EXPECT_EQ(rig.LastSent(), request); // the same request goes out again
+        }
+    }
+}
+
+TEST(PollEngine, OversizeInputStaysInsideTheBuffers) {
+    Rig rig;
+    rig.Connect();
+    const RegisterImage shown = rig.engine.ShownImage;
+
+    // More than RxBuffer holds within one exchange, over several receive events.
+    rig.Tick();
+    Bytes reply = rig.unit.Answer(rig.LastSent());
+    rig.Deliver(reply);
+    rig.Deliver(Bytes(40, 0x11));
+    rig.Deliver(Bytes(100, 0x22));
+    EXPECT_EQ(rig.engine.RxCount, 256);
+    EXPECT_TRUE(rig.host.waiting.empty());
+    rig.Close();
+    EXPECT_EQ(rig.engine.LinkCredit, 2);
+    EXPECT_EQ(rig.engine.ShownImage, shown);
+
+    // One event reporting the whole 2048-byte driver queue.
+    rig.Tick();
+    rig.Deliver(Bytes(2000, 0xEE));
+    EXPECT_EQ(rig.engine.RxCount, 256);
+    EXPECT_LE(rig.host.largestReadAsked, 256);
+    EXPECT_TRUE(rig.host.waiting.empty());
+    EXPECT_EQ(rig.engine.ShownImage, shown);
+    EXPECT_EQ(rig.engine.WantedImage, shown);
+    rig.Close();
+    EXPECT_EQ(rig.engine.LinkCredit, 1);
+
+    // Nothing of the surplus is left to spoil the next exchange.
+    SetRegisterValue(rig.unit.registers, reg::NetworkAddress, 33);
+    rig.Cycle();
+    EXPECT_EQ(rig.engine.LinkCredit, 3);
+    EXPECT_EQ(RegisterValue(rig.engine.ShownImage, reg::NetworkAddress), 33);
+}
+
+TEST(PollEngine, ServiceCommandIsSentOnce) {
+    Rig rig;
+    rig.Connect();
+
+    // Stored while a read is in flight: found by the comparison, written once.
+    rig.Tick();
+    rig.engine.WantedImage[byte::ServiceCommand] = 170;
+    rig.Answer();
+    rig.Close();
+    ASSERT_TRUE(rig.engine.PendingWrite);
+    ASSERT_EQ(rig.engine.PendingRegister, reg::ServiceCommand);
+    rig.unit.silent = true;
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), WriteFrame(reg::ServiceCommand, 0x00AA));
+    EXPECT_EQ(rig.engine.WantedImage[byte::ServiceCommand], 0);
+    EXPECT_FALSE(rig.engine.PendingWrite);
+    rig.Close(); // no echo: still not repeated
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+    rig.Close();
+
+    // With the last register examined still 95, a command stored between a response and the
+    // next poll tick survives the read tick and is written once.
+    rig.unit.silent = false;
+    rig.Cycle();
+    ASSERT_EQ(rig.engine.PendingRegister, reg::ServiceCommand);
+    ASSERT_FALSE(rig.engine.PendingWrite);
+    rig.engine.WantedImage[byte::ServiceCommand] = 85;
+    rig.Cycle();
+    EXPECT_EQ(rig.host.sent[rig.host.sent.size() - 1], ReadFrame(96));
+    EXPECT_EQ(rig.engine.WantedImage[byte::ServiceCommand], 85);
+    rig.Cycle();
+    EXPECT_EQ(rig.LastSent(), WriteFrame(reg::ServiceCommand, 0x0055));
+    EXPECT_EQ(rig.engine.ShownImage[byte::ServiceCommand], 0);
+    for (int i = 0; i < 3; ++i)
+        rig.Cycle();
+    EXPECT_EQ(rig.unit.writes, (std::vector<int>{reg::ServiceCommand}));
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+}
+
+TEST(PollEngine, OutputClickTravelsToTheUnit) {
+    Rig rig;
+    rig.host.toWanted = [&rig](RegisterImage& image) {
+        image[7] = static_cast<std::uint8_t>((image[7] & ~1) |
+                                             (rig.host.controls.unit[0].OUT[0] == kRed ? 1 : 0));
+    };
+    rig.Connect();
+    ASSERT_EQ(RegisterValue(rig.engine.ShownImage, 3), 0);
+
+    rig.host.controls.unit[0].OUT[0] = kRed;
+    rig.Cycle();
+    EXPECT_EQ(rig.engine.PendingRegister, 3);
+    EXPECT_TRUE(rig.engine.PendingWrite);
+    EXPECT_EQ(rig.engine.ShownImage[7], 0);
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), (Bytes{0x01, 0x06, 0x00, 0x03, 0x00, 0x01, 0xB8, 0x0A}));
+    rig.Answer();
+    rig.Close();
+    EXPECT_EQ(rig.engine.ShownImage[7], 1);
+    EXPECT_FALSE(rig.engine.PendingWrite);
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+}
+
+TEST(PollEngine, AddressFieldIsReadAtEveryTick) {
+    Rig rig;
+    rig.host.address = "7";
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96, 7));
+    rig.host.address = "-1a"; // a failed conversion still gives its digits
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96, 1));
+    rig.host.address = "300";
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96, 44));
+}
+
+TEST(PollEngine, PollTickClosesAnOpenExchangeFirst) {
+    Rig rig;
+    rig.Tick();
+    rig.Answer();
+    // The response timer fell due together with the next poll tick, which came first.
+    ASSERT_TRUE(rig.host.responseRunning);
+    rig.Tick();
+    EXPECT_EQ(rig.engine.LinkCredit, 3);
+    EXPECT_EQ(rig.engine.RxCount, 0);
+    EXPECT_TRUE(rig.host.responseRunning);
+    EXPECT_EQ(rig.host.sent.size(), 2u);
+}
+
+TEST(PollEngine, PortFailures) {
+    Rig rig;
+    rig.Connect();
+    rig.host.calls.clear();
+    rig.host.failWrite = true;
+    rig.Tick();
+    EXPECT_EQ(rig.host.calls,
+              (std::vector<std::string>{"StartResponseTimer", "StopResponseTimer", "StopPollTimer",
+                                        "ShowLinkLost", "ShowPortError"}));
+    EXPECT_FALSE(rig.host.responseRunning);
+    EXPECT_FALSE(rig.host.pollRunning);
+
+    // A read failure keeps the response timer: the open exchange fails when it closes. Nothing
+    // of the failing event is kept, not even the chunks read before the failure.
+    Rig reading;
+    reading.Connect();
+    reading.Tick();
+    reading.Deliver(Bytes(10, 0x01));
+    reading.host.calls.clear();
+    reading.host.readsUntilFailure = 1;
+    reading.Deliver(Bytes(600, 0x02));
+    EXPECT_EQ(reading.host.calls,
+              (std::vector<std::string>{"StopPollTimer", "ShowLinkLost", "ShowPortError"}));
+    EXPECT_EQ(reading.engine.RxCount, 10);
+    EXPECT_TRUE(std::all_of(reading.engine.RxBuffer.begin() + 10, reading.engine.RxBuffer.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(reading.host.responseRunning);
+    EXPECT_EQ(reading.host.controls.ctrl.ONLINE, kYellow);
+    reading.Close();
+    EXPECT_EQ(reading.engine.LinkCredit, 2);
+}
+
+} // namespace
+} // namespace korvan

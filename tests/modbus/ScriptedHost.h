@@ -1,0 +1,193 @@
+// A window stand-in for the poll engine whose port, timers and binding the test drives, and a
+// unit that answers requests from its own register image.
+#pragma once
+
+#include "LinkLoss.h"
+#include "ModbusFrames.h"
+#include "PollEngine.h"
+
+#include <deque>
+#include <functional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace korvan::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes WithCrc(Bytes frame) {
+    std::uint8_t high = 0;
+    std::uint8_t low = 0;
+    Crc16(frame.data(), static_cast<int>(frame.size()), high, low);
+    frame.push_back(low);
+    frame.push_back(high);
+    return frame;
+}
+
+inline Bytes ReadReply(const RegisterImage& registers, int count, std::uint8_t address = 1) {
+    Bytes reply{address, kReadHoldingRegisters, static_cast<std::uint8_t>(2 * count)};
+    reply.insert(reply.end(), registers.begin(), registers.begin() + 2 * count);
+    return WithCrc(reply);
+}
+
+inline Bytes WriteFrame(int reg, std::uint16_t value, std::uint8_t address = 1) {
+    return WithCrc({address, kWriteSingleRegister, 0, static_cast<std::uint8_t>(reg),
+                    static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
+}
+
+inline Bytes ReadFrame(int count, std::uint8_t address = 1) {
+    return WithCrc({address, kReadHoldingRegisters, 0, 0, 0, static_cast<std::uint8_t>(count)});
+}
+
+class ScriptedHost : public PollHost {
+  public:
+    std::string address = "1";
+    std::vector<Bytes> sent;
+    std::deque<std::uint8_t> waiting; // the driver's receive queue
+    int largestReadAsked = 0;
+    bool failWrite = false;
+    int readsUntilFailure = -1; // when not negative: this many reads succeed, then they fail
+    bool responseRunning = false;
+    bool pollRunning = true;
+    std::vector<std::string> calls; // timer and display calls, in order
+    int imageToControlsCalls = 0;
+    int fitCalls = 0;
+    int linkLostCalls = 0;
+    int portErrors = 0;
+
+    // Stand-in binding: the operator's wishes are the chosen registers of operatorImage, or
+    // whatever toWanted does when set.
+    RegisterImage operatorImage{};
+    std::set<int> operatorRegisters;
+    std::function<void(RegisterImage&)> toWanted;
+    // Colours for the display routines.
+    WindowControls controls;
+
+    std::string SendAddressText() const override { return address; }
+    void PortWrite(const std::uint8_t* data, int count) override {
+        if (failWrite) throw std::runtime_error("write");
+        sent.emplace_back(data, data + count);
+    }
+    int PortRead(std::uint8_t* data, int count) override {
+        largestReadAsked = std::max(largestReadAsked, count);
+        if (readsUntilFailure == 0) throw std::runtime_error("read");
+        if (readsUntilFailure > 0) --readsUntilFailure;
+        int n = 0;
+        for (; n < count && !waiting.empty(); ++n) {
+            data[n] = waiting.front();
+            waiting.pop_front();
+        }
+        return n;
+    }
+    void StartResponseTimer() override {
+        calls.push_back("StartResponseTimer");
+        responseRunning = true;
+    }
+    void StopResponseTimer() override {
+        calls.push_back("StopResponseTimer");
+        responseRunning = false;
+    }
+    bool ResponseTimerRunning() const override { return responseRunning; }
+    void StopPollTimer() override {
+        calls.push_back("StopPollTimer");
+        pollRunning = false;
+    }
+    void ShowPortError() override {
+        calls.push_back("ShowPortError");
+        ++portErrors;
+    }
+    void ControlsToImage(RegisterImage& image) override {
+        for (int r : operatorRegisters)
+            SetRegisterValue(image, r, RegisterValue(operatorImage, r));
+        if (toWanted) toWanted(image);
+    }
+    void ImageToControls(const RegisterImage&) override {
+        // Enough of the binding for the colour tests: every indicator of every unit shows a
+        // colour from the image again.
+        ++imageToControlsCalls;
+        for (UnitControls& unit : controls.unit) {
+            unit.OUT.fill(kGreen);
+            unit.IN.fill(kGreen);
+            unit.STATE = kGreen;
+        }
+    }
+    void FitPanelsToUnits() override { ++fitCalls; }
+    int GreyOutDisabledUnits(const RegisterImage& image) override {
+        return korvan::GreyOutDisabledUnits(image, controls);
+    }
+    void ShowLinkLost() override {
+        calls.push_back("ShowLinkLost");
+        ++linkLostCalls;
+        korvan::ShowLinkLost(controls);
+    }
+    void SetOnlineColour(Colour colour) override { controls.ctrl.ONLINE = colour; }
+
+    void Receive(const Bytes& bytes) { waiting.insert(waiting.end(), bytes.begin(), bytes.end()); }
+};
+
+// A unit on the line: answers reads from its registers, stores and echoes writes. Register 95
+// takes a service command without keeping it, as the real unit does.
+struct ScriptedUnit {
+    RegisterImage registers{};
+    bool silent = false;
+    std::vector<int> writes; // registers written, in order
+
+    Bytes Answer(const Bytes& request) {
+        if (silent) return {};
+        if (request[1] == kReadHoldingRegisters)
+            return ReadReply(registers, request[5], request[0]);
+        const int reg = request[3];
+        writes.push_back(reg);
+        if (reg != reg::ServiceCommand)
+            SetRegisterValue(registers, reg,
+                             static_cast<std::uint16_t>(request[4] << 8 | request[5]));
+        return request;
+    }
+};
+
+// Engine, window stand-in and unit; one Cycle is one poll period.
+struct Rig {
+    ScriptedHost host;
+    PollEngine engine{host};
+    ScriptedUnit unit;
+
+    Rig() {
+        engine.SetStartValues();
+        host.ShowLinkLost();
+        host.calls.clear();
+        host.linkLostCalls = 0;
+        for (int k = 0; k < kUnitPanels; ++k) // every unit in use unless a test says otherwise
+            SetRegisterValue(unit.registers, reg::UnitBlock(k), 1);
+        unit.registers[byte::UnitCount] = 10;
+    }
+
+    void Tick() { engine.SEND_TIMTimer(); }
+    // The unit's answer to the last request arrives as one receive event.
+    void Answer() {
+        const Bytes reply = unit.Answer(host.sent.back());
+        Deliver(reply);
+    }
+    void Deliver(const Bytes& bytes) {
+        if (bytes.empty()) return;
+        host.Receive(bytes);
+        engine.COMPORTRxChar(static_cast<int>(bytes.size()));
+    }
+    void Close() {
+        if (host.responseRunning) engine.TIMEOUTTimer();
+    }
+    void Cycle() {
+        Tick();
+        Answer();
+        Close();
+    }
+    // The link up, the unit's image shown and the read size settled.
+    void Connect() {
+        Cycle();
+        Cycle();
+    }
+    const Bytes& LastSent() const { return host.sent.back(); }
+};
+
+} // namespace korvan::test
