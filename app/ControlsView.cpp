@@ -1,0 +1,167 @@
+#include "ControlsView.h"
+
+#include <QSignalBlocker>
+
+namespace korvan {
+
+namespace {
+
+// ---- widgets -> state
+
+ListState PullList(const TDropList* list) {
+    return {list->currentIndex(), list->DroppedDown()};
+}
+
+std::string PullText(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+// ---- state -> widgets
+
+void PushList(TDropList* list, const ListState& state) {
+    // Whether the list is open is the operator's business; only the selection is set.
+    const int index = state.index >= 0 && state.index < list->count() ? state.index : -1;
+    if (list->currentIndex() == index) return;
+    const QSignalBlocker block(list);
+    list->setCurrentIndex(index);
+}
+
+void PushCheck(QCheckBox* box, bool ticked) {
+    if (box->isChecked() == ticked) return;
+    const QSignalBlocker block(box);
+    box->setChecked(ticked);
+}
+
+void PushText(QLineEdit* edit, const std::string& text) {
+    const QString wanted = QString::fromStdString(text);
+    if (edit->text() == wanted) return;
+    const QSignalBlocker block(edit);
+    edit->setText(wanted);
+    // Like any field filled from outside: show its beginning, also when it is longer than the box.
+    if (!edit->hasFocus())
+        edit->setCursorPosition(0);
+}
+
+void PushText(QLabel* label, const std::string& text) {
+    const QString wanted = QString::fromStdString(text);
+    if (label->text() != wanted) label->setText(wanted);
+}
+
+void PushColour(TIndicator* indicator, Colour colour) {
+    indicator->setColour(colour);
+}
+
+void PushRadio(QButtonGroup* group, RadioChoice choice) {
+    QAbstractButton* wanted = group->button(choice); // null for -1 and for any unknown choice
+    QAbstractButton* current = group->checkedButton();
+    if (wanted == current) return;
+    const QSignalBlocker blockGroup(group);
+    if (wanted != nullptr) {
+        const QSignalBlocker blockWanted(wanted);
+        const QSignalBlocker blockCurrent(current);
+        wanted->setChecked(true);
+        return;
+    }
+    // An exclusive group never unchecks its last button by itself.
+    const QSignalBlocker blockCurrent(current);
+    group->setExclusive(false);
+    current->setChecked(false);
+    group->setExclusive(true);
+}
+
+template <typename T, std::size_t N, typename W, typename F>
+void PullEach(std::array<T, N>& state, const std::array<W*, N>& widgets, F pull) {
+    for (std::size_t i = 0; i < N; ++i)
+        state[i] = pull(widgets[i]);
+}
+
+template <typename T, std::size_t N, typename W, typename F>
+void PushEach(const std::array<T, N>& state, const std::array<W*, N>& widgets, F push) {
+    for (std::size_t i = 0; i < N; ++i)
+        push(widgets[i], state[i]);
+}
+
+bool Ticked(const QCheckBox* box) {
+    return box->isChecked();
+}
+Colour ColourOf(const TIndicator* indicator) {
+    return indicator->colour();
+}
+
+} // namespace
+
+void ControlsView::Pull(WindowControls& c) const {
+    const CommonWidgets& cw = w_.ctrl;
+    c.ctrl.PUSK = cw.PUSK->colour();
+    c.ctrl.PANEL = PullList(cw.PANEL);
+    c.ctrl.ADR = PullText(cw.ADR);
+    c.ctrl.SPD = PullList(cw.SPD);
+    c.ctrl.DEL = PullText(cw.DEL);
+    c.ctrl.parity = cw.parity->checkedId();
+    c.ctrl.VER = cw.VER->text().toStdString();
+    c.ctrl.ONLINE = cw.ONLINE->colour();
+
+    for (int k = 0; k < kUnitPanels; ++k) {
+        const UnitWidgets& uw = w_.unit[k];
+        UnitControls& u = c.unit[k];
+        u.Ut = PullList(uw.Ut);
+        u.drives = uw.drives->checkedId();
+        u.Cd = uw.Cd->isChecked();
+        u.contact = uw.contact->checkedId();
+        PullEach(u.O, uw.O, Ticked);
+        PullEach(u.delay, uw.delay, [](const TEditField* e) { return PullText(e); });
+        PullEach(u.OUT, uw.OUT, ColourOf);
+        PullEach(u.IN, uw.IN, ColourOf);
+        u.STATE = uw.STATE->colour();
+        PullEach(u.FIN, uw.FIN, Ticked);
+        u.FINA = uw.FINA->isChecked();
+        PullEach(u.BIN, uw.BIN, Ticked);
+    }
+
+    const MasterWidgets& mw = w_.master;
+    c.master.csContact = mw.csContact->checkedId();
+    PullEach(c.master.RELAY, mw.RELAY, ColourOf);
+    c.master.CS1 = mw.CS1->colour();
+    c.master.CS2 = mw.CS2->colour();
+    c.master.CU1 = mw.CU1->colour();
+    c.master.CU2 = mw.CU2->colour();
+}
+
+void ControlsView::Push(const WindowControls& c) const {
+    const CommonWidgets& cw = w_.ctrl;
+    PushColour(cw.PUSK, c.ctrl.PUSK);
+    PushList(cw.PANEL, c.ctrl.PANEL);
+    PushText(cw.ADR, c.ctrl.ADR);
+    PushList(cw.SPD, c.ctrl.SPD);
+    PushText(cw.DEL, c.ctrl.DEL);
+    PushRadio(cw.parity, c.ctrl.parity);
+    PushText(cw.VER, c.ctrl.VER);
+    PushColour(cw.ONLINE, c.ctrl.ONLINE);
+
+    for (int k = 0; k < kUnitPanels; ++k) {
+        const UnitWidgets& uw = w_.unit[k];
+        const UnitControls& u = c.unit[k];
+        PushList(uw.Ut, u.Ut);
+        PushRadio(uw.drives, u.drives);
+        PushCheck(uw.Cd, u.Cd);
+        PushRadio(uw.contact, u.contact);
+        PushEach(u.O, uw.O, PushCheck);
+        PushEach(u.delay, uw.delay, [](TEditField* e, const std::string& v) { PushText(e, v); });
+        PushEach(u.OUT, uw.OUT, PushColour);
+        PushEach(u.IN, uw.IN, PushColour);
+        PushColour(uw.STATE, u.STATE);
+        PushEach(u.FIN, uw.FIN, PushCheck);
+        PushCheck(uw.FINA, u.FINA);
+        PushEach(u.BIN, uw.BIN, PushCheck);
+    }
+
+    const MasterWidgets& mw = w_.master;
+    PushRadio(mw.csContact, c.master.csContact);
+    PushEach(c.master.RELAY, mw.RELAY, PushColour);
+    PushColour(mw.CS1, c.master.CS1);
+    PushColour(mw.CS2, c.master.CS2);
+    PushColour(mw.CU1, c.master.CU1);
+    PushColour(mw.CU2, c.master.CU2);
+}
+
+} // namespace korvan

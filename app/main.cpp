@@ -1,0 +1,19 @@
+// KORVAN PRO: the station's program entry.
+#include "StationLook.h"
+#include "monitor_code_3.h"
+
+#include <QApplication>
+
+int main(int, char** argv) {
+    // The layout is in fixed pixels; the station reads no command line, so Qt sees only the
+    // program name.
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    QApplication::setApplicationName(QStringLiteral("KORVAN PRO"));
+    korvan::ApplyStationLook(app);
+
+    TWIN WIN;
+    WIN.ShowAtStart();
+    return QApplication::exec();
+}
