@@ -1,0 +1,133 @@
+// The serial device map behind the registry key HARDWARE\DEVICEMAP\SERIALCOMM, on fake trees.
+#include "PosixWin32.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DeviceMap : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("kvt-devmap-" + std::to_string(getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root / "sys/class/tty");
+        fs::create_directories(root / "dev/pts");
+        fs::create_directories(root / "sys/bus/serial/drivers/port");
+        fs::create_directories(root / "sys/bus/usb-serial/drivers/ftdi_sio");
+    }
+    void TearDown() override {
+        korvan::posix::SetDeviceMapRoot("/");
+        fs::remove_all(root);
+    }
+    // A terminal of the tty class; driver: the driver folder its device links to, or none.
+    void AddTty(const std::string& name, const std::string& driver, const char* type = nullptr) {
+        const fs::path tty = root / "sys/class/tty" / name;
+        fs::create_directories(tty / "device");
+        if (!driver.empty()) fs::create_directory_symlink(root / driver, tty / "device/driver");
+        if (type) std::ofstream(tty / "type") << type << "\n";
+    }
+    void AddPseudoTerminal(const std::string& number) {
+        std::ofstream(root / "dev/pts" / number) << "";
+    }
+    void AddLink(const std::string& name, const std::string& target) {
+        fs::create_symlink(target, root / "dev" / name);
+    }
+    std::vector<std::string> Read(LONG* openResult = nullptr) {
+        korvan::posix::SetDeviceMapRoot(root.string());
+        std::vector<std::string> devices;
+        HKEY key = nullptr;
+        const LONG r =
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
+        if (openResult) *openResult = r;
+        if (r != ERROR_SUCCESS) return devices;
+        for (DWORD i = 0;; ++i) {
+            char name[256];
+            BYTE data[256];
+            DWORD nameLength = sizeof name;
+            DWORD dataLength = sizeof data;
+            DWORD type = 0;
+            const LONG e =
+                RegEnumValueA(key, i, name, &nameLength, nullptr, &type, data, &dataLength);
+            if (e == ERROR_NO_MORE_ITEMS) break;
+            EXPECT_EQ(e, ERROR_SUCCESS);
+            if (e != ERROR_SUCCESS) break;
+            EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+            EXPECT_EQ(dataLength,
+                      std::char_traits<char>::length(reinterpret_cast<char*>(data)) + 1);
+            devices.emplace_back(reinterpret_cast<char*>(data));
+        }
+        EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+        std::sort(devices.begin(), devices.end());
+        return devices;
+    }
+
+    fs::path root;
+};
+
+TEST_F(DeviceMap, ListsDriverBackedTerminalsAndLinksToPseudoTerminals) {
+    AddTty("ttyS0", "sys/bus/serial/drivers/port", "0"); // placeholder slot: left out
+    AddTty("ttyS1", "sys/bus/serial/drivers/port", "4"); // 16550A
+    AddTty("ttyUSB0", "sys/bus/usb-serial/drivers/ftdi_sio");
+    AddTty("ttyACM0", "");                               // device without a driver
+    fs::create_directories(root / "sys/class/tty/tty0"); // virtual console, no device
+    AddPseudoTerminal("3");
+    AddLink("ttyZSIM0", "/dev/pts/3");
+    AddLink("ttyRel", "pts/3");        // relative target
+    AddLink("ttyGone", "/dev/pts/44"); // the pair behind it has ended
+    AddLink("stdin", "/proc/self/fd/0");
+    AddLink("ptmx", "pts/ptmx");
+    AddLink("ttyOdd", "/dev/pts/3x");
+
+    EXPECT_EQ(Read(), (std::vector<std::string>{"ttyRel", "ttyS1", "ttyUSB0", "ttyZSIM0"}));
+}
+
+TEST_F(DeviceMap, AnEmptyMachineHasAnEmptyKeyAndAnUnreadableOneNoKey) {
+    LONG r = -1;
+    EXPECT_TRUE(Read(&r).empty());
+    EXPECT_EQ(r, ERROR_SUCCESS);
+
+    fs::remove_all(root / "sys");
+    Read(&r);
+    EXPECT_NE(r, ERROR_SUCCESS);
+
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+}
+
+TEST_F(DeviceMap, ValuesThatDoNotFitTheCallersBuffersAreRefused) {
+    AddTty("ttyUSB0", "sys/bus/usb-serial/drivers/ftdi_sio");
+    korvan::posix::SetDeviceMapRoot(root.string());
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key),
+        ERROR_SUCCESS);
+    char name[256];
+    BYTE data[4];
+    DWORD nameLength = sizeof name;
+    DWORD dataLength = sizeof data;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, data, &dataLength),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(dataLength, 8u);
+    char shortName[3];
+    DWORD shortLength = sizeof shortName;
+    dataLength = sizeof data;
+    EXPECT_EQ(RegEnumValueA(key, 0, shortName, &shortLength, nullptr, nullptr, nullptr, nullptr),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(RegEnumValueA(key, 1, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_NE(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+} // namespace
