@@ -1,4 +1,5 @@
 // KORVAN PRO: the station's program entry.
+#include "QtWindowThread.h"
 #include "StationLook.h"
 #include "monitor_code_3.h"
 
@@ -11,6 +12,7 @@ int main(int, char** argv) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("KORVAN PRO"));
+    korvan::InstallQtWindowThread();
     korvan::ApplyStationLook(app);
 
     TWIN WIN;

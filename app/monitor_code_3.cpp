@@ -41,6 +41,15 @@ TWIN::TWIN(QWidget* parent)
 
     resize(kDesignWidth, kDesignHeight);
     LayoutPanels();
+
+    ConnectHandlers();
+    SEND_TIM.start(); // polls from the window's creation on; only a port failure stops it
+    FormCreate();
+}
+
+// The port closes before the widgets go, so no receive event reaches a half-destroyed window.
+TWIN::~TWIN() {
+    FormClose();
 }
 
 void TWIN::PullControls() {
@@ -85,15 +94,6 @@ void TWIN::LayoutPanels() {
     BACKGROUND->setGeometry(viewport()->rect());
 
     bar->setValue(layout::KeptScrollPosition(remembered, bar->maximum()));
-}
-
-void TWIN::SetUnitsOnLineProvider(std::function<UnitsOnLine()> provider) {
-    unitsOnLine_ = std::move(provider);
-}
-
-void TWIN::FitPanelsToUnits() {
-    const UnitsOnLine units = unitsOnLine_ ? unitsOnLine_() : UnitsOnLine{};
-    FitPanelsToUnits(units.linkCredit, units.unitCount);
 }
 
 void TWIN::FitPanelsToUnits(int linkCredit, int unitCount) {

@@ -2,23 +2,29 @@
 // side by side over a stretched background picture, scrolling when they do not fit.
 #pragma once
 
+#include "BCPort.h"
 #include "BackgroundImage.h"
+#include "Commands.h"
 #include "ControlsModel.h"
 #include "ControlsView.h"
 #include "PanelLayout.h"
+#include "PollEngine.h"
+#include "PollHost.h"
 #include "WindowWidgets.h"
 
 #include <QScrollArea>
+#include <QTimer>
 
-#include <functional>
-
-class TWIN : public QScrollArea {
+class TWIN : public QScrollArea, private korvan::PollHost, private korvan::MessageHost {
     Q_OBJECT
   public:
     static constexpr int kDesignWidth = 1386;
     static constexpr int kDesignHeight = 788;
 
+    // Builds the window, then runs FormCreate: lists the serial ports, opens the last one and
+    // starts polling.
     explicit TWIN(QWidget* parent = nullptr);
+    ~TWIN() override;
 
     // The plain state of every control that the logic reads and sets, and its widgets.
     korvan::WindowControls Controls;
@@ -33,13 +39,8 @@ class TWIN : public QScrollArea {
     void LayoutPanels();
     // Panel widths from the number of units on the network (low byte of register 85).
     void FitPanelsToUnits(int linkCredit, int unitCount);
-    // The same with LinkCredit and UnitCount taken from the provider; without one there is no link.
-    void FitPanelsToUnits();
-    struct UnitsOnLine {
-        int linkCredit = 0;
-        int unitCount = 0;
-    };
-    void SetUnitsOnLineProvider(std::function<UnitsOnLine()> provider);
+    // The same with the poll engine's LinkCredit and the UnitCount of its confirmed image.
+    void FitPanelsToUnits() override;
 
     korvan::layout::PanelWidths PanelWidths() const;
     QWidget* Client() const { return client_; }
@@ -52,11 +53,54 @@ class TWIN : public QScrollArea {
     void CTRLClick(QObject* Sender);
     void DEV_kClick(QObject* Sender); // DEV_0 .. DEV_9
 
+    // The serial link and the poll cycle.
+    korvan::TBComPort COMPORT;
+    QTimer SEND_TIM; // poll tick
+    QTimer TIMEOUT;  // closes the exchange one interval after the send
+    korvan::PollEngine Engine{static_cast<korvan::PollHost&>(*this)};
+
+    void FormCreate();
+    void COMChange();
+    void PCSPDChange();
+    void FormClose();
+    void SEND_TIMTimer();
+    void COMPORTRxChar(korvan::TBComPort* Sender, std::int32_t Count);
+    void TIMEOUTTimer();
+
+    // Operator commands.
+    void GO_BUTClick();
+    void ST_BUTClick();
+    void RES_BUTClick();
+    void RESTOREClick();
+    void FINDClick();
+    void OUTMouseUp(int unit, int output); // OUT1_kMouseUp, OUT2_kMouseUp
+    void RELAYMouseUp(int relay);          // RELAY1MouseUp .. RELAY4MouseUp (relay 0..3)
+
+    // The station's modal message boxes. True only for OK.
+    bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
+
   protected:
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool viewportEvent(QEvent* event) override;
 
   private:
+    // What the poll engine reaches in the window.
+    std::string SendAddressText() const override;
+    void PortWrite(const std::uint8_t* data, int count) override;
+    int PortRead(std::uint8_t* data, int count) override;
+    void StartResponseTimer() override;
+    void StopResponseTimer() override;
+    bool ResponseTimerRunning() const override;
+    void StopPollTimer() override;
+    void ShowPortError() override;
+    void ControlsToImage(korvan::RegisterImage& image) override;
+    void ImageToControls(const korvan::RegisterImage& image) override;
+    int GreyOutDisabledUnits(const korvan::RegisterImage& image) override;
+    void ShowLinkLost() override;
+    void SetOnlineColour(korvan::Colour colour) override;
+
+    void ConnectHandlers();
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
     void UnfoldPanel(int panel);
@@ -64,5 +108,4 @@ class TWIN : public QScrollArea {
     QWidget* client_;                // the scrollable area that holds the panels
     korvan::TBackground* BACKGROUND; // behind the scrollable area, as large as the client area
     korvan::ControlsView view_;
-    std::function<UnitsOnLine()> unitsOnLine_;
 };

@@ -1,5 +1,6 @@
 // The widget mirror: Push then Pull gives back the same WindowControls, Push fires no handler and
 // leaves alone what already matches, Pull sees the operator's state.
+#include "LinkLoss.h"
 #include "monitor_code_3.h"
 
 #include <QAbstractItemView>
@@ -102,7 +103,10 @@ void ExpectSame(const WindowControls& a, const WindowControls& b) {
 TEST(ControlsView, StartStateMatchesTheModelsStartValues) {
     TWIN win;
     win.PullControls();
-    ExpectSame(win.Controls, WindowControls{});
+    // The window comes up in the link-lost look.
+    WindowControls start;
+    ShowLinkLost(start);
+    ExpectSame(win.Controls, start);
 }
 
 TEST(ControlsView, PushThenPullGivesBackTheSameState) {

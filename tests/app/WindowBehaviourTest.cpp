@@ -87,12 +87,13 @@ TEST_F(WindowBehaviour, FitPanelsToUnits) {
     for (int k = 1; k < kUnitPanels; ++k)
         EXPECT_EQ(Panel(UnitPanel(k))->width(), 8) << k;
 
-    // The master comes back after the operator folded it, here through the provider.
+    // The master comes back after the operator folded it, here from the poll engine's state.
     win.MIN_kClick(win.Widgets.unit[0].MIN);
     EXPECT_EQ(Panel(UnitPanel(0))->width(), 8);
-    win.FitPanelsToUnits(); // no provider: no link
+    win.Engine.ShownImage[byte::UnitCount] = 2;
+    win.FitPanelsToUnits(); // no link yet
     EXPECT_EQ(Panel(UnitPanel(0))->width(), 8);
-    win.SetUnitsOnLineProvider([] { return TWIN::UnitsOnLine{2, 2}; });
+    win.Engine.LinkCredit = 3;
     win.FitPanelsToUnits();
     EXPECT_EQ(Panel(UnitPanel(0))->width(), 256);
     EXPECT_EQ(Panel(UnitPanel(1))->width(), 256);

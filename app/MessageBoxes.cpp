@@ -1,0 +1,44 @@
+#include "MessageBoxes.h"
+
+#include <QMessageBox>
+
+namespace korvan {
+
+namespace {
+
+MessageBoxAnswerer& Answerer() {
+    static MessageBoxAnswerer answerer;
+    return answerer;
+}
+
+} // namespace
+
+void SetMessageBoxAnswerer(MessageBoxAnswerer answerer) {
+    Answerer() = std::move(answerer);
+}
+
+bool StationMessageBox(MessageKind kind, const std::string& text) {
+    if (Answerer()) return Answerer()(kind, text);
+
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    QString caption = QStringLiteral("Error");
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    switch (kind) {
+    case MessageKind::Error:
+        break;
+    case MessageKind::Information:
+        icon = QMessageBox::Information;
+        caption = QStringLiteral("Information");
+        break;
+    case MessageKind::Warning:
+        icon = QMessageBox::Warning;
+        caption = QStringLiteral("Warning");
+        buttons |= QMessageBox::Cancel;
+        break;
+    }
+    QMessageBox box(icon, caption, QString::fromStdString(text), buttons);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    return box.exec() == QMessageBox::Ok;
+}
+
+} // namespace korvan

@@ -1,0 +1,21 @@
+// The station's modal message boxes. Timers and receive events keep being served while one is
+// open (the box runs a nested event loop).
+#pragma once
+
+#include "Commands.h"
+
+#include <functional>
+#include <string>
+
+namespace korvan {
+
+// Caption "Error", "Information" or "Warning" with the toolkit's icon, the buttons OK, or OK and
+// Cancel for a warning. True only when the operator answered OK.
+bool StationMessageBox(MessageKind kind, const std::string& text);
+
+// Tests answer the boxes through this instead of a screen; an empty function restores the real
+// boxes. The answerer gets what the operator would see and returns the answer.
+using MessageBoxAnswerer = std::function<bool(MessageKind kind, const std::string& text)>;
+void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
+
+} // namespace korvan

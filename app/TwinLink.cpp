@@ -1,0 +1,232 @@
+// TWIN: the serial link (start-up, port and speed changes, closing) and the poll cycle's reach
+// into the window. The engine's logic is in modbus/; here it meets the port, the timers and the
+// widgets.
+#include "LinkLoss.h"
+#include "MessageBoxes.h"
+#include "WindowThread.h"
+#include "monitor_code_3.h"
+
+#include "Binding.h"
+
+#include <QCloseEvent>
+
+#include <array>
+#include <exception>
+
+using namespace korvan;
+
+namespace {
+
+struct LineSpeed {
+    TBaudRate rate;
+    int intervalMs; // both timers: a read of 116 registers must fit in one interval
+};
+
+// The items of PCSPD, "1200" to "57600".
+constexpr std::array<LineSpeed, 7> kLineSpeeds{{
+    {br1200, 4000},
+    {br2400, 2000},
+    {br4800, 1000},
+    {br9600, 500},
+    {br19200, 500},
+    {br38400, 500},
+    {br57600, 500},
+}};
+
+constexpr int kStartIntervalMs = 500;
+
+} // namespace
+
+void TWIN::ConnectHandlers() {
+    SEND_TIM.setTimerType(Qt::PreciseTimer);
+    SEND_TIM.setInterval(kStartIntervalMs);
+    TIMEOUT.setTimerType(Qt::PreciseTimer);
+    TIMEOUT.setInterval(kStartIntervalMs);
+    connect(&SEND_TIM, &QTimer::timeout, this, &TWIN::SEND_TIMTimer);
+    connect(&TIMEOUT, &QTimer::timeout, this, &TWIN::TIMEOUTTimer);
+
+    COMPORT.SetBaudRate(br9600);
+    COMPORT.SetByteSize(bs8);
+    COMPORT.SetParity(paNone);
+    COMPORT.SetStopBits(sb1);
+    COMPORT.SetInBufSize(2048);
+    COMPORT.SetOutBufSize(2048);
+    COMPORT.SetPort("COM3");
+    COMPORT.SetSyncMethod(smThreadSync);
+    COMPORT.OnRxChar = [this](TBComPort* Sender, std::int32_t Count) {
+        COMPORTRxChar(Sender, Count);
+    };
+
+    const CommonWidgets& c = Widgets.ctrl;
+    connect(c.COM, &QComboBox::currentIndexChanged, this, &TWIN::COMChange);
+    connect(c.PCSPD, &QComboBox::currentIndexChanged, this, &TWIN::PCSPDChange);
+    connect(c.GO_BUT, &QPushButton::clicked, this, &TWIN::GO_BUTClick);
+    connect(c.ST_BUT, &QPushButton::clicked, this, &TWIN::ST_BUTClick);
+    connect(c.RES_BUT, &QPushButton::clicked, this, &TWIN::RES_BUTClick);
+    connect(c.RESTORE, &QPushButton::clicked, this, &TWIN::RESTOREClick);
+    connect(c.FIND, &QPushButton::clicked, this, &TWIN::FINDClick);
+    for (int k = 0; k < kUnitPanels; ++k)
+        for (int n = 0; n < 2; ++n)
+            connect(Widgets.unit[k].OUT[n], &TIndicator::MouseUp, this,
+                    [this, k, n] { OUTMouseUp(k, n); });
+    for (int n = 0; n < 4; ++n)
+        connect(Widgets.master.RELAY[n], &TIndicator::MouseUp, this,
+                [this, n] { RELAYMouseUp(n); });
+}
+
+void TWIN::FormCreate() {
+    TDropList* com = Widgets.ctrl.COM;
+    std::vector<std::string> ports;
+    try {
+        ListSerialPorts(ports);
+    } catch (...) {
+        // Without a port list the window still comes up; the poll timer's first tick then fails
+        // on the unopened port and reports it.
+        win::HandleException(std::current_exception());
+        return;
+    }
+    {
+        const QSignalBlocker quiet(com);
+        com->clear();
+        for (const std::string& port : ports)
+            com->addItem(QString::fromStdString(port));
+        com->setCurrentIndex(com->count() - 1);
+    }
+    COMPORT.SetPort(com->currentText().toStdString());
+    try {
+        COMPORT.Open();
+    } catch (...) {
+        SEND_TIM.stop();
+        StationMessageBox(MessageKind::Error, kPortErrorText);
+    }
+    Engine.RxCount = 0;
+    LayoutPanels();
+    Engine.SetStartValues();
+    ShowLinkLost();
+    Engine.LayoutCountdown = PollEngine::kLayoutCountdownStart;
+}
+
+void TWIN::COMChange() {
+    try {
+        COMPORT.Close();
+        COMPORT.SetPort(Widgets.ctrl.COM->currentText().toStdString());
+        COMPORT.Open();
+    } catch (...) {
+        // Polling stays stopped until the program is started again, as the message says.
+        SEND_TIM.stop();
+        ShowLinkLost();
+        StationMessageBox(MessageKind::Error, kPortErrorText);
+    }
+}
+
+void TWIN::PCSPDChange() {
+    const TDropList* pcspd = Widgets.ctrl.PCSPD;
+    if (pcspd->DroppedDown()) return;
+    try {
+        COMPORT.Close();
+        const int index = pcspd->currentIndex();
+        if (index >= 0 && index < static_cast<int>(kLineSpeeds.size())) {
+            COMPORT.SetBaudRate(kLineSpeeds[index].rate);
+            SEND_TIM.setInterval(kLineSpeeds[index].intervalMs);
+            TIMEOUT.setInterval(kLineSpeeds[index].intervalMs);
+        }
+        COMPORT.Open();
+    } catch (...) {
+        // A failed reopen leaves the port closed; the next poll tick reports it.
+    }
+}
+
+void TWIN::FormClose() {
+    try {
+        COMPORT.Close();
+    } catch (...) {
+    }
+}
+
+void TWIN::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TWIN::SEND_TIMTimer() {
+    Engine.SEND_TIMTimer();
+}
+
+void TWIN::COMPORTRxChar(TBComPort*, std::int32_t Count) {
+    Engine.COMPORTRxChar(Count);
+}
+
+void TWIN::TIMEOUTTimer() {
+    Engine.TIMEOUTTimer();
+}
+
+// ---- what the engine reaches ----------------------------------------------------------------
+
+std::string TWIN::SendAddressText() const {
+    return Widgets.ctrl.SENDADR->text().toStdString();
+}
+
+void TWIN::PortWrite(const std::uint8_t* data, int count) {
+    COMPORT.Write(data, count);
+}
+
+int TWIN::PortRead(std::uint8_t* data, int count) {
+    return COMPORT.Read(data, count);
+}
+
+void TWIN::StartResponseTimer() {
+    if (!TIMEOUT.isActive()) TIMEOUT.start();
+}
+
+void TWIN::StopResponseTimer() {
+    TIMEOUT.stop();
+}
+
+bool TWIN::ResponseTimerRunning() const {
+    return TIMEOUT.isActive();
+}
+
+void TWIN::StopPollTimer() {
+    SEND_TIM.stop();
+}
+
+void TWIN::ShowPortError() {
+    StationMessageBox(MessageKind::Error, kPortErrorText);
+}
+
+// Every routine below works on the plain control state: the widgets are read into it first, so
+// that nothing the operator did since is lost, and shown again afterwards.
+
+void TWIN::ControlsToImage(RegisterImage& image) {
+    PullControls();
+    korvan::ControlsToImage(Controls, image);
+}
+
+void TWIN::ImageToControls(const RegisterImage& image) {
+    PullControls();
+    korvan::ImageToControls(image, Controls);
+    PushControls();
+}
+
+void TWIN::FitPanelsToUnits() {
+    FitPanelsToUnits(Engine.LinkCredit, UnitCount(Engine.ShownImage));
+}
+
+int TWIN::GreyOutDisabledUnits(const RegisterImage& image) {
+    PullControls();
+    const int stale = korvan::GreyOutDisabledUnits(image, Controls);
+    PushControls();
+    return stale;
+}
+
+void TWIN::ShowLinkLost() {
+    PullControls();
+    korvan::ShowLinkLost(Controls);
+    PushControls();
+}
+
+void TWIN::SetOnlineColour(Colour colour) {
+    PullControls();
+    Controls.ctrl.ONLINE = colour;
+    PushControls();
+}
