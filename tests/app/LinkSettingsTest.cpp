@@ -1,0 +1,147 @@
+// Start-up and the link settings of the real window: the port list, the port and speed choices,
+// on virtual lines whose far end the test watches.
+#include "LinkTestSupport.h"
+#include "PtyPair.h"
+#include "WindowThread.h"
+#include "monitor_code_3.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+
+using namespace korvan;
+using namespace korvan::testing;
+
+namespace {
+
+using Message = MessageLog::Message;
+const Message kPortError{MessageKind::Error, kPortErrorText};
+
+TEST(StartUp, EmptyPortListStopsPollingWithTheErrorBox) {
+    MessageLog log;
+    FakeMachine machine;
+    TWIN win;
+    EXPECT_EQ(win.Widgets.ctrl.COM->count(), 0);
+    EXPECT_FALSE(win.COMPORT.IsOpen());
+    EXPECT_FALSE(win.SEND_TIM.isActive());
+    EXPECT_EQ(log.shown, std::vector<Message>{kPortError});
+    EXPECT_EQ(win.Widgets.ctrl.ONLINE->colour(), kYellow);
+}
+
+TEST(StartUp, UnreadablePortListGoesToTheStandardReportAndPollingFailsLater) {
+    MessageLog log;
+    FakeMachine machine(false);
+    std::vector<std::string> reported;
+    korvan::win::SetExceptionReport([&](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            reported.push_back(e.what());
+        }
+    });
+    auto win = std::make_unique<TWIN>();
+    korvan::win::SetExceptionReport({});
+
+    EXPECT_EQ(reported, std::vector<std::string>{"Ошибка обращения к системному реестру"});
+    EXPECT_TRUE(log.shown.empty());
+    ASSERT_EQ(win->Widgets.ctrl.COM->count(), 1);
+    EXPECT_EQ(win->Widgets.ctrl.COM->itemText(0), "");
+    EXPECT_FALSE(win->COMPORT.IsOpen());
+    EXPECT_TRUE(win->SEND_TIM.isActive());
+
+    // The first poll tick finds no port.
+    ASSERT_TRUE(WaitFor([&] { return !log.shown.empty(); }));
+    EXPECT_EQ(log.shown, std::vector<Message>{kPortError});
+    EXPECT_FALSE(win->SEND_TIM.isActive());
+}
+
+class LinkSettings : public ::testing::Test {
+  protected:
+    // The window comes up on the last port of the list.
+    void Start() {
+        win = std::make_unique<TWIN>();
+        win->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+        ASSERT_TRUE(win->COMPORT.IsOpen());
+        ASSERT_TRUE(log.shown.empty());
+    }
+    PtyPair& AddLine() {
+        PtyPair& line = lines.emplace_back();
+        machine.AddPort(line.PortName());
+        return line;
+    }
+    int Item(const PtyPair& pair) const {
+        return win->Widgets.ctrl.COM->findText(QString::fromStdString(pair.PortName()));
+    }
+    int Intervals() const {
+        return win->SEND_TIM.interval() == win->TIMEOUT.interval() ? win->SEND_TIM.interval() : -1;
+    }
+
+    MessageLog log;
+    FakeMachine machine;
+    std::deque<PtyPair> lines;
+    std::unique_ptr<TWIN> win;
+};
+
+TEST_F(LinkSettings, SpeedReopensThePortAndSetsBothTimers) {
+    const PtyPair& line = AddLine();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(PortSpeed(line.PortPath()), B9600);
+    EXPECT_EQ(Intervals(), 500);
+    TDropList* pcspd = win->Widgets.ctrl.PCSPD;
+    ASSERT_EQ(pcspd->currentText(), "9600");
+
+    pcspd->setCurrentIndex(pcspd->findText("1200"));
+    EXPECT_EQ(PortSpeed(line.PortPath()), B1200);
+    EXPECT_EQ(Intervals(), 4000);
+    EXPECT_FALSE(PortIsFree(line.PortPath()));
+
+    pcspd->setCurrentIndex(pcspd->findText("19200"));
+    EXPECT_EQ(PortSpeed(line.PortPath()), B19200);
+    EXPECT_EQ(Intervals(), 500);
+
+    // Moving through the open list changes nothing.
+    pcspd->showPopup();
+    ASSERT_TRUE(pcspd->DroppedDown());
+    pcspd->setCurrentIndex(pcspd->findText("2400"));
+    pcspd->hidePopup();
+    EXPECT_EQ(PortSpeed(line.PortPath()), B19200);
+    EXPECT_EQ(Intervals(), 500);
+
+    pcspd->setCurrentIndex(pcspd->findText("4800"));
+    EXPECT_EQ(PortSpeed(line.PortPath()), B4800);
+    EXPECT_EQ(Intervals(), 1000);
+    EXPECT_TRUE(win->SEND_TIM.isActive());
+    EXPECT_TRUE(log.shown.empty());
+}
+
+TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortDoesNotRestartIt) {
+    const PtyPair& first = AddLine();
+    const PtyPair& second = AddLine();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(win->Widgets.ctrl.COM->count(), 2);
+    const PtyPair& opened = Item(first) == 1 ? first : second;
+    const PtyPair& other = &opened == &first ? second : first;
+    ASSERT_EQ(win->Widgets.ctrl.COM->currentIndex(), Item(opened));
+    ASSERT_FALSE(PortIsFree(opened.PortPath()));
+
+    {
+        const PortHolder holder(other.PortPath());
+        ASSERT_TRUE(holder.Holds());
+        win->Widgets.ctrl.COM->setCurrentIndex(Item(other));
+    }
+    EXPECT_EQ(log.shown, std::vector<Message>{kPortError});
+    EXPECT_FALSE(win->SEND_TIM.isActive());
+    EXPECT_FALSE(win->COMPORT.IsOpen());
+    EXPECT_TRUE(PortIsFree(opened.PortPath()));
+    EXPECT_EQ(win->Widgets.ctrl.ONLINE->colour(), kYellow);
+
+    win->Widgets.ctrl.COM->setCurrentIndex(Item(opened));
+    EXPECT_TRUE(win->COMPORT.IsOpen());
+    EXPECT_FALSE(PortIsFree(opened.PortPath()));
+    EXPECT_FALSE(win->SEND_TIM.isActive());
+    EXPECT_EQ(log.shown.size(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,144 @@
+// The real window polls a Modbus slave that nobody here wrote (Debian's pymodbus) on the far end
+// of a virtual line: reads, the larger read of newer firmware, a change made in a control reaching
+// the slave, and the link lost and found again when the slave stops and comes back.
+#include "LinkTestSupport.h"
+#include "PtyPair.h"
+#include "monitor_code_3.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace korvan;
+using namespace korvan::testing;
+
+namespace {
+
+// A master unit in use (drive type 1) at address 7, one unit on the network, firmware 2.05, the
+// first unit's start sources 1 and 3.
+const std::vector<std::string> kUnit{"0=1", "80=7", "85=1", "86=0x0205", "96=5"};
+
+class PeerExchange : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine.AddPort(line.PortName());
+        peer = std::make_unique<ModbusPeer>(line.PeerPath(), kUnit);
+    }
+    // Nothing may block the window thread after this, or exchanges fail for want of time.
+    void Start() {
+        win = std::make_unique<TWIN>();
+        ASSERT_TRUE(win->COMPORT.IsOpen());
+        ASSERT_TRUE(WaitFor([&] { return Online() == kGreen; }));
+    }
+
+    Colour Online() const { return win->Widgets.ctrl.ONLINE->colour(); }
+    std::uint16_t Shown(int reg) const { return RegisterValue(win->Engine.ShownImage, reg); }
+
+    // Whether every status indicator shows the link-lost grey.
+    bool AllStatusGrey() const {
+        const WindowWidgets& w = win->Widgets;
+        std::vector<const TIndicator*> all{w.ctrl.PUSK, w.master.CS1, w.master.CS2, w.master.CU1,
+                                           w.master.CU2};
+        all.insert(all.end(), w.master.RELAY.begin(), w.master.RELAY.end());
+        for (const UnitWidgets& u : w.unit) {
+            all.insert(all.end(), u.OUT.begin(), u.OUT.end());
+            all.insert(all.end(), u.IN.begin(), u.IN.end());
+            all.push_back(u.STATE);
+        }
+        for (const TIndicator* indicator : all)
+            if (indicator->colour() != kGrey) return false;
+        return w.ctrl.VER->text().isEmpty();
+    }
+
+    MessageLog log;
+    FakeMachine machine;
+    PtyPair line;
+    std::unique_ptr<ModbusPeer> peer;
+    std::unique_ptr<TWIN> win;
+};
+
+TEST_F(PeerExchange, ReadsFollowTheFirmwareAndAnEditReachesTheSlave) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_GE(peer->Count("read 0 96"), 1);
+    EXPECT_EQ(peer->Count("read 0 116"), 0);
+    EXPECT_EQ(win->Engine.ReadCount, 96);
+    EXPECT_EQ(win->Widgets.ctrl.ADR->text(), "7");
+    EXPECT_FALSE(win->Widgets.unit[0].FIN[0]->isChecked()); // register 96 is not read yet
+
+    // Firmware 3.xx: from the next applied read on, registers 96 to 115 come too.
+    ASSERT_TRUE(peer->Set(86, 0x0301));
+    ASSERT_TRUE(WaitFor([&] { return peer->Count("read 0 116") >= 2; }));
+    EXPECT_EQ(win->Engine.ReadCount, 116);
+    EXPECT_EQ(Shown(96), 5);
+    EXPECT_TRUE(win->Widgets.unit[0].FIN[0]->isChecked());
+    EXPECT_FALSE(win->Widgets.unit[0].FIN[1]->isChecked());
+    EXPECT_TRUE(win->Widgets.unit[0].FIN[2]->isChecked());
+
+    // The operator types a new address; one single-register write carries it.
+    TEditField* adr = win->Widgets.ctrl.ADR;
+    adr->selectAll();
+    QTest::keyClicks(adr, "12");
+    ASSERT_EQ(adr->text(), "12");
+    ASSERT_TRUE(WaitFor([&] { return Shown(80) == 12; }));
+    EXPECT_GE(peer->Count("write 80 12"), 1); // again only if an echo came too late
+    EXPECT_EQ(RegisterValue(win->Engine.WantedImage, 80), 12);
+
+    // The next reads bring the same image back: nothing more is written.
+    const int reads = peer->Reads();
+    ASSERT_TRUE(WaitFor([&] { return peer->Reads() >= reads + 2; }));
+    for (const std::string& seen : peer->Lines())
+        EXPECT_TRUE(seen.rfind("write", 0) != 0 || seen == "write 80 12") << seen;
+    EXPECT_FALSE(win->Engine.PendingWrite);
+    EXPECT_EQ(Online(), kGreen);
+    EXPECT_TRUE(log.shown.empty());
+}
+
+TEST_F(PeerExchange, LinkLostAfterThreeFailedExchangesAndBackAtTheFirstReply) {
+    // The slave is stopped and started again between two polls, so which requests can get an
+    // answer is known exactly. Each row is the window right after a poll tick closed the exchange
+    // in flight, with the slave's answered reads counted before that tick.
+    struct Row {
+        int credit;
+        Colour online;
+        Colour out;
+        bool allGrey;
+        int answered;
+    };
+    std::vector<Row> rows;
+    auto next = std::make_unique<ModbusPeer>(line.PeerPath(), kUnit, true);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(
+        QObject::disconnect(&win->SEND_TIM, &QTimer::timeout, win.get(), &TWIN::SEND_TIMTimer));
+    QObject::connect(&win->SEND_TIM, &QTimer::timeout, win.get(), [&] {
+        const int answered = peer ? peer->Reads() : -1;
+        if (rows.size() == 1) peer.reset(); // requests 1, 2 and 3 go unanswered
+        if (rows.size() == 5) {             // request 4 is dropped, request 5 answered
+            peer = std::move(next);
+            peer->Go();
+        }
+        win->SEND_TIMTimer();
+        rows.push_back({win->Engine.LinkCredit, Online(), win->Widgets.unit[0].OUT[0]->colour(),
+                        AllStatusGrey(), answered});
+    });
+    ASSERT_TRUE(WaitFor([&] { return rows.size() >= 7; }, 30000));
+
+    EXPECT_EQ(rows[1].credit, 3);
+    for (int i = 2; i <= 3; ++i) {
+        EXPECT_EQ(rows[i].credit, 4 - i) << i;
+        EXPECT_EQ(rows[i].online, kGreen) << i;
+        EXPECT_EQ(rows[i].out, kGreen) << i;
+    }
+    for (int i = 4; i <= 5; ++i) {
+        EXPECT_EQ(rows[i].credit, 0) << i;
+        EXPECT_EQ(rows[i].online, kYellow) << i;
+        EXPECT_TRUE(rows[i].allGrey) << i;
+    }
+    // The new slave's first answer brings the link and the colours back.
+    EXPECT_EQ(rows[6].answered, 1);
+    EXPECT_EQ(rows[6].credit, 3);
+    EXPECT_EQ(rows[6].online, kGreen);
+    EXPECT_EQ(rows[6].out, kGreen);
+    EXPECT_TRUE(log.shown.empty());
+}
+
+} // namespace
