@@ -104,6 +104,8 @@ void ModbusUnit::ServeOne(double now) {
     }
 
     ++counters_.requests;
+    if (recent_.size() == kKeptRequests) recent_.pop_front();
+    recent_.emplace_back(request, request + length);
     const int slave = request[0];
     const int function = request[1];
     const int first = request[2] << 8 | request[3];

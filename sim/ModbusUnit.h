@@ -7,8 +7,10 @@
 #include "UnitNetwork.h"
 
 #include <cstdint>
+#include <deque>
 #include <random>
 #include <string>
+#include <vector>
 
 struct _modbus;
 
@@ -48,6 +50,11 @@ class ModbusUnit {
 
     const ServeCounters& Counters() const { return counters_; }
 
+    // The last requests addressed to this unit (or broadcast), whole frames with their CRC,
+    // oldest first; older ones are forgotten. Counters().requests tells how many came in all.
+    static constexpr std::size_t kKeptRequests = 32;
+    const std::deque<std::vector<std::uint8_t>>& RecentRequests() const { return recent_; }
+
   private:
     void Open();
     void Close();
@@ -65,6 +72,7 @@ class ModbusUnit {
     bool verbose_ = false;
     std::mt19937 random_;
     ServeCounters counters_;
+    std::deque<std::vector<std::uint8_t>> recent_;
 };
 
 } // namespace korvan::sim

@@ -105,6 +105,8 @@ Control socket: a Unix stream socket taking one command per line and answering o
   dump [PATH]                 write the register dump to PATH (default: the --dump path)
   scenario on | off           start or stop the scenario
   stats                       counters of requests, replies and faults
+  frames                      "ok N F1 F2 ...": N requests came in all, F the last 32 of them
+                              (whole frames with their CRC, oldest first) in hexadecimal
 Register dump: one line per register, "REGISTER VALUE" in decimal, written whole at once.
 )";
 }

@@ -245,8 +245,21 @@ std::string Simulator::Command(const std::string& line, double now) {
             << " scenario=" << (network_.ScenarioEnabled() ? 1 : 0);
         return out.str();
     }
+    if (verb == "frames") {
+        // How many requests came in all, then the last ones kept, in hexadecimal.
+        std::string answer = "ok " + std::to_string(unit_->Counters().requests);
+        static const char kHex[] = "0123456789ABCDEF";
+        for (const std::vector<std::uint8_t>& frame : unit_->RecentRequests()) {
+            answer += ' ';
+            for (std::uint8_t b : frame) {
+                answer += kHex[b >> 4];
+                answer += kHex[b & 0xF];
+            }
+        }
+        return answer;
+    }
     if (verb == "help")
-        return "ok drop corrupt silence hangup plug get set regs dump scenario stats";
+        return "ok drop corrupt silence hangup plug get set regs dump scenario stats frames";
     return "error unknown command " + verb;
 }
 

@@ -516,6 +516,21 @@ class LifecycleTest(SimCase):
         rr = self.client(sim).read_holding_registers(25, 1, slave=1)
         self.assertEqual(rr.registers, [128])
 
+    def test_frames_reports_the_requests_as_received(self):
+        sim = self.start("--quiet")
+        self.assertEqual(sim.ok("frames"), "0")
+        port = raw_port(sim)
+        self.addCleanup(port.close)
+        requests = [write_request(1, 20, i) for i in range(40)]
+        for request in requests:
+            self.assertEqual(exchange(port, request, 8, 1.0), request)
+        # Broken and foreign frames are not the unit's requests.
+        exchange(port, frame(1, 3, 0, 0, 0, 1)[:-1] + b"\x00", 7, 0.3)
+        exchange(port, read_request(2, 0, 1), 7, 0.3)
+        words = sim.ok("frames").split()
+        self.assertEqual(words[0], "40")
+        self.assertEqual(words[1:], [r.hex().upper() for r in requests[-32:]])
+
 
 def main():
     global SIM

@@ -1,0 +1,239 @@
+// The whole station against korvan-sim: the real window, its port on a pseudo-terminal linked
+// into /dev, and the simulated unit network on the other end of the line. Each test starts its
+// own simulator under a link name that sorts after every port of the machine, so that the
+// window, which opens the last port of its list, finds it.
+#include "E2ETestSupport.h"
+#include "SimulatorProcess.h"
+#include "monitor_code_3.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <unistd.h>
+
+using namespace korvan;
+using korvan::e2e::ShownMessages;
+
+namespace {
+
+constexpr int kWaitMs = 10000; // generous: the line and the window share two busy cores
+
+// Read of registers 0 to 95 and of 0 to 115, slave 1, as they travel on the line.
+constexpr char kRead96[] = "01030000006045E2";
+constexpr char kRead116[] = "01030000007445ED";
+
+bool Contains(const std::vector<std::string>& frames, const std::string& frame) {
+    return std::find(frames.begin(), frames.end(), frame) != frames.end();
+}
+
+// Every indicator that shows the unit's state rather than a setting.
+std::vector<QString> StatusIndicatorNames() {
+    std::vector<QString> names{"PUSK", "RELAY1", "RELAY2", "RELAY3", "RELAY4",
+                               "CS1",  "CS2",    "CU1",    "CU2"};
+    for (int k = 0; k < 10; ++k) {
+        names.push_back(QStringLiteral("OUT1_%1").arg(k));
+        names.push_back(QStringLiteral("OUT2_%1").arg(k));
+        for (int n = 1; n <= 5; ++n)
+            names.push_back(QStringLiteral("IN%1_%2").arg(n).arg(k));
+        names.push_back(QStringLiteral("STATE_%1").arg(k));
+    }
+    return names;
+}
+
+class StationE2ETest : public ::testing::Test {
+  protected:
+    void SetUp() override { ShownMessages().clear(); }
+
+    void TearDown() override {
+        // The window closes its port before the simulator and its link go.
+        win_.reset();
+        EXPECT_EQ(sim_.Stop(), 0) << "korvan-sim did not end cleanly";
+        if (!expectMessages_) {
+            EXPECT_TRUE(ShownMessages().empty()) << ShownMessages()[0].text;
+        }
+    }
+
+    void StartSimulator(const QStringList& options = {}) {
+        linkName_ = QStringLiteral("ttyZZZE2E%1").arg(getpid());
+        const std::string error = sim_.Start("/dev/" + linkName_, options);
+        ASSERT_EQ(error, "");
+    }
+
+    void StartWindow() {
+        win_ = std::make_unique<TWIN>();
+        ASSERT_EQ(Control<QComboBox>("COM")->currentText(), linkName_)
+            << "another port sorts after the simulator's link";
+        ASSERT_TRUE(win_->SEND_TIM.isActive()) << "the port did not open";
+        win_->ShowAtStart();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(win_.get()));
+    }
+
+    void StartStation(const QStringList& options = {}) {
+        ASSERT_NO_FATAL_FAILURE(StartSimulator(options));
+        ASSERT_NO_FATAL_FAILURE(StartWindow());
+    }
+
+    template <class T> T* Control(const QString& name) const {
+        T* control = win_->findChild<T*>(name);
+        if (!control) throw std::runtime_error("no control " + name.toStdString());
+        return control;
+    }
+    TIndicator* Indicator(const QString& name) const { return Control<TIndicator>(name); }
+    Colour ColourOf(const QString& name) const { return Indicator(name)->colour(); }
+
+    template <class Condition> bool WaitFor(Condition condition) {
+        return QTest::qWaitFor(condition, kWaitMs);
+    }
+    bool WaitForLink() {
+        return WaitFor([this] { return ColourOf("ONLINE") == kGreen; });
+    }
+    bool WaitForRegister(int reg, int value) {
+        return WaitFor([this, reg, value] { return sim_.Get(reg) == value; });
+    }
+
+    e2e::SimulatorProcess sim_;
+    QString linkName_;
+    std::unique_ptr<TWIN> win_;
+    bool expectMessages_ = false;
+};
+
+TEST_F(StationE2ETest, FirstRequestReads96RegistersThenThe116OfFirmware3) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--firmware", "3.05"}));
+    ASSERT_TRUE(WaitFor([this] { return Contains(sim_.ReceivedFrames().recent, kRead116); }));
+    const e2e::SimulatorProcess::Frames frames = sim_.ReceivedFrames();
+    ASSERT_LE(frames.total, static_cast<long>(frames.recent.size())) << "first frame forgotten";
+    EXPECT_EQ(frames.recent[0], kRead96);
+    EXPECT_EQ(frames.recent[1], kRead116) << "the first reply did not widen the read";
+}
+
+TEST_F(StationE2ETest, FirmwareWithoutExtendedRegistersKeepsReading96) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--firmware", "2.10"}));
+    ASSERT_TRUE(WaitForLink());
+    ASSERT_TRUE(WaitFor([this] { return sim_.ReceivedFrames().total >= 3; }));
+    for (const std::string& frame : sim_.ReceivedFrames().recent)
+        EXPECT_EQ(frame, kRead96);
+}
+
+TEST_F(StationE2ETest, PanelsFoldToTheUnitCountAndTheModuleSearchRefitsThem) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--units", "3"}));
+    const auto widths = [this] {
+        std::vector<int> w{Control<QWidget>("CTRL")->width()};
+        for (int k = 0; k < 10; ++k)
+            w.push_back(Control<QWidget>(QStringLiteral("DEV_%1").arg(k))->width());
+        return w;
+    };
+    const std::vector<int> three{128, 256, 256, 256, 8, 8, 8, 8, 8, 8, 8};
+    ASSERT_TRUE(WaitFor([&] { return widths() == three; }));
+    EXPECT_EQ(widths(), three);
+
+    // Two more modules join. The station sees it but keeps its panels until "@" asks for a
+    // fit at the next reply.
+    sim_.Command("set 85 5");
+    ASSERT_TRUE(WaitFor([this] { return UnitCount(win_->Engine.ShownImage) == 5; }));
+    EXPECT_EQ(widths(), three);
+    QTest::mouseClick(Control<QPushButton>("FIND"), Qt::LeftButton);
+    const std::vector<int> five{128, 256, 256, 256, 256, 256, 8, 8, 8, 8, 8};
+    EXPECT_TRUE(WaitFor([&] { return widths() == five; }));
+    EXPECT_EQ(widths(), five);
+}
+
+TEST_F(StationE2ETest, ClickOnAnOutputIndicatorWritesItsRegister) {
+    ASSERT_NO_FATAL_FAILURE(StartSimulator());
+    sim_.Command("set 3 0"); // master's outputs and relays all off
+    ASSERT_NO_FATAL_FAILURE(StartWindow());
+    ASSERT_TRUE(WaitForLink());
+    ASSERT_EQ(ColourOf("OUT1_0"), kGreen);
+
+    QTest::mouseClick(Indicator("OUT1_0"), Qt::LeftButton);
+    EXPECT_EQ(ColourOf("OUT1_0"), kRed);
+    ASSERT_TRUE(WaitForRegister(3, 1));
+    EXPECT_TRUE(Contains(sim_.ReceivedFrames().recent, "010600030001B80A"));
+    // Confirmed by the unit, the output keeps its colour through the following reads.
+    const long written = sim_.ReceivedFrames().total;
+    ASSERT_TRUE(WaitFor([&] { return sim_.ReceivedFrames().total >= written + 2; }));
+    EXPECT_EQ(ColourOf("OUT1_0"), kRed);
+    EXPECT_EQ(sim_.Get(3), 1);
+}
+
+TEST_F(StationE2ETest, TypedDelayReachesTheUnit) {
+    ASSERT_NO_FATAL_FAILURE(StartStation());
+    ASSERT_TRUE(WaitForLink());
+    constexpr int kDelayOn1OfModule2 = 8 * 2 + 4;
+    auto* field = Control<QLineEdit>("TD1_2");
+    EXPECT_EQ(field->text().toStdString(), std::to_string(sim_.Get(kDelayOn1OfModule2)));
+
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, "123");
+    ASSERT_EQ(field->text(), "123");
+    ASSERT_TRUE(WaitForRegister(kDelayOn1OfModule2, 123));
+    EXPECT_TRUE(Contains(sim_.ReceivedFrames().recent, "01060014007B89ED"));
+    EXPECT_EQ(field->text(), "123");
+}
+
+TEST_F(StationE2ETest, SilentLineGreysTheWindowUntilTheUnitAnswersAgain) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--units", "4"}));
+    ASSERT_TRUE(WaitForLink());
+    ASSERT_TRUE(WaitFor([this] { return !Control<QLabel>("VER")->text().isEmpty(); }));
+
+    // The link's health and its indicator each time it changes; an exchange closes in either
+    // timer's handler.
+    struct Step {
+        int credit;
+        Colour online;
+    };
+    std::vector<Step> steps{{win_->Engine.LinkCredit, ColourOf("ONLINE")}};
+    const auto record = [&] {
+        if (win_->Engine.LinkCredit != steps.back().credit)
+            steps.push_back({win_->Engine.LinkCredit, ColourOf("ONLINE")});
+    };
+    const QObject recording; // ends the recording before `steps` goes
+    QObject::connect(&win_->SEND_TIM, &QTimer::timeout, &recording, record);
+    QObject::connect(&win_->TIMEOUT, &QTimer::timeout, &recording, record);
+
+    sim_.Command("silence on");
+    ASSERT_TRUE(WaitFor([this] { return ColourOf("ONLINE") == kYellow; }));
+    ASSERT_GE(steps.size(), 4u);
+    const auto tail = steps.end() - 3;
+    EXPECT_EQ(tail[0].credit, 2);
+    EXPECT_EQ(tail[0].online, kGreen);
+    EXPECT_EQ(tail[1].credit, 1);
+    EXPECT_EQ(tail[1].online, kGreen);
+    EXPECT_EQ(tail[2].credit, 0);
+    EXPECT_EQ(tail[2].online, kYellow);
+    for (const QString& name : StatusIndicatorNames())
+        EXPECT_EQ(ColourOf(name), kGrey) << name.toStdString();
+    EXPECT_EQ(Control<QLabel>("VER")->text(), "");
+
+    sim_.Command("silence off");
+    ASSERT_TRUE(WaitForLink());
+    // Units in use show their state again; those not in use (drive type 0) are greyed anew by
+    // the replies that follow.
+    EXPECT_NE(Control<QLabel>("VER")->text(), "");
+    ASSERT_TRUE(WaitFor([this] { return ColourOf("OUT1_4") == kGrey; }));
+    EXPECT_EQ(ColourOf("STATE_4"), kGrey);
+    for (const char* name : {"OUT1_0", "STATE_0", "RELAY1", "PUSK", "CU1", "OUT1_3", "STATE_3"})
+        EXPECT_NE(ColourOf(name), kGrey) << name;
+}
+
+TEST_F(StationE2ETest, HangUpReportsThePortErrorAndStopsPolling) {
+    expectMessages_ = true;
+    ASSERT_NO_FATAL_FAILURE(StartStation());
+    ASSERT_TRUE(WaitForLink());
+
+    sim_.Command("hangup");
+    ASSERT_TRUE(WaitFor([] { return !ShownMessages().empty(); }));
+    for (const e2e::ShownMessage& message : ShownMessages()) {
+        EXPECT_EQ(message.kind, MessageKind::Error);
+        EXPECT_EQ(message.text,
+                  "Ошибка компорта! Проверьте подключение и перезапустите программу.");
+    }
+    EXPECT_FALSE(win_->SEND_TIM.isActive());
+    EXPECT_EQ(ColourOf("ONLINE"), kYellow);
+    EXPECT_EQ(ColourOf("OUT1_0"), kGrey);
+}
+
+} // namespace
