@@ -1,3 +1,4 @@
+#include "Commands.h"
 #include "PollEngine.h"
 #include "ScriptedHost.h"
 
@@ -380,6 +381,23 @@ TEST(PollEngine, OutputClickTravelsToTheUnit) {
     rig.Answer();
     rig.Close();
     EXPECT_EQ(rig.engine.ShownImage[7], 1);
+    EXPECT_FALSE(rig.engine.PendingWrite);
+    rig.Tick();
+    EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+}
+
+TEST(PollEngine, TwoClicksBetweenTwoResponsesWriteNothing) {
+    Rig rig;
+    rig.host.toWanted = [&rig](RegisterImage& image) {
+        image[7] = static_cast<std::uint8_t>((image[7] & ~1) |
+                                             (rig.host.controls.unit[0].OUT[0] == kRed ? 1 : 0));
+    };
+    rig.Connect();
+    Colour& out = rig.host.controls.unit[0].OUT[0];
+    ASSERT_EQ(out, kGreen);
+    ToggleOutputIndicator(out);
+    ToggleOutputIndicator(out);
+    rig.Cycle();
     EXPECT_FALSE(rig.engine.PendingWrite);
     rig.Tick();
     EXPECT_EQ(rig.LastSent(), ReadFrame(96));
