@@ -38,8 +38,7 @@ void PushText(QLineEdit* edit, const std::string& text) {
     const QSignalBlocker block(edit);
     edit->setText(wanted);
     // Like any field filled from outside: show its beginning, also when it is longer than the box.
-    if (!edit->hasFocus())
-        edit->setCursorPosition(0);
+    if (!edit->hasFocus()) edit->setCursorPosition(0);
 }
 
 void PushText(QLabel* label, const std::string& text) {

@@ -1,5 +1,5 @@
-#include "Commands.h"
 #include "PollEngine.h"
+#include "Commands.h"
 #include "ScriptedHost.h"
 
 #include <gtest/gtest.h>
