@@ -2,6 +2,7 @@
 // time (ld --wrap) so that their order can be checked and results the pseudo-terminal cannot
 // produce (line errors, modem line changes, refused calls) can be injected.
 #include "BCPort.h"
+#include "ComPortTestSupport.h"
 #include "PosixWin32.h"
 #include "PtyPair.h"
 #include "WindowThread.h"
@@ -181,51 +182,15 @@ HANDLE __wrap_CreateThread(LPSECURITY_ATTRIBUTES sa, std::size_t stack,
 namespace {
 
 using namespace korvan;
+using korvan::testing::App;
+using korvan::testing::Message;
 using korvan::testing::OpenPeer;
 using korvan::testing::PtyPair;
-
-QApplication& App() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "serial_fake_tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QApplication(argc, argv);
-    return *app;
-}
+using korvan::testing::SyncMethodName;
 
 } // namespace
 
-namespace korvan {
-// Names the sync modes in test names and messages (found by argument-dependent lookup).
-void PrintTo(TSyncMethod method, std::ostream* os) {
-    *os << (method == smThreadSync   ? "smThreadSync"
-            : method == smWindowSync ? "smWindowSync"
-                                     : "smNone");
-}
-} // namespace korvan
-
 namespace {
-
-std::string SyncMethodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
-    switch (info.param) {
-    case smThreadSync:
-        return "ThreadSync";
-    case smWindowSync:
-        return "WindowSync";
-    case smNone:
-        return "None";
-    }
-    return "Unknown";
-}
-
-std::string Message(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EComPort& e) {
-        return e.what();
-    }
-    return "(no EComPort)";
-}
 
 class RecordedPort : public ::testing::Test {
   protected:

@@ -1,5 +1,6 @@
 // TBComPort on a real pseudo-terminal pair, with the Qt window thread.
 #include "BCPort.h"
+#include "ComPortTestSupport.h"
 #include "PosixWin32.h"
 #include "PtyPair.h"
 #include "WindowThread.h"
@@ -27,18 +28,12 @@
 namespace {
 
 using namespace korvan;
+using korvan::testing::App;
+using korvan::testing::Message;
 using korvan::testing::OpenPeer;
 using korvan::testing::PtyPair;
+using korvan::testing::SyncMethodName;
 namespace fs = std::filesystem;
-
-QApplication& App() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "serial_tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QApplication(argc, argv);
-    return *app;
-}
 
 bool OnWindowThread() {
     return QThread::currentThread() == App().thread();
@@ -90,37 +85,7 @@ bool QueuedReach(CountingHost& host, int n) {
 
 } // namespace
 
-namespace korvan {
-// Names the sync modes in test names and messages (found by argument-dependent lookup).
-void PrintTo(TSyncMethod method, std::ostream* os) {
-    *os << (method == smThreadSync   ? "smThreadSync"
-            : method == smWindowSync ? "smWindowSync"
-                                     : "smNone");
-}
-} // namespace korvan
-
 namespace {
-
-std::string SyncMethodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
-    switch (info.param) {
-    case smThreadSync:
-        return "ThreadSync";
-    case smWindowSync:
-        return "WindowSync";
-    case smNone:
-        return "None";
-    }
-    return "Unknown";
-}
-
-std::string Message(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EComPort& e) {
-        return e.what();
-    }
-    return "(no EComPort)";
-}
 
 class ComPort : public ::testing::Test {
   protected:
