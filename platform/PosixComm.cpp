@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -130,6 +131,8 @@ class CommDevice final : public Object,
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLET;
         if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &ev) < 0) return errno;
+        readMoved_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (readMoved_ < 0) return errno;
         int lines = 0;
         hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
         modemLines_ = lines;
@@ -161,6 +164,10 @@ class CommDevice final : public Object,
         case kRead:
             if (!read_.active) return;
             set.Add(fd_, POLLIN);
+            // Another thread may take bytes into this read while we sleep; it wakes us so that
+            // the interval is counted from its last byte.
+            DrainReadMoved();
+            set.Add(readMoved_, POLLIN);
             set.WakeBy(read_.deadline);
             if (read_.interval != 0 && read_.done != 0) {
                 set.WakeBy(read_.lastByte + std::chrono::milliseconds(read_.interval));
@@ -626,6 +633,7 @@ class CommDevice final : public Object,
                 if (n > 0) {
                     r.done += static_cast<DWORD>(n);
                     r.lastByte = now;
+                    if (r.interval != 0) NoteReadMoved();
                     inCount_ = std::max<std::int64_t>(0, inCount_ - n);
                 } else if (n == 0 || errno == EIO) {
                     // Nothing to read although the queue said there was: the line hung up.
@@ -684,6 +692,15 @@ class CommDevice final : public Object,
         if (now >= w.deadline) Complete(w, ERROR_SUCCESS, w.done);
     }
 
+    void NoteReadMoved() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(readMoved_, &one, sizeof one);
+    }
+    void DrainReadMoved() {
+        std::uint64_t value = 0;
+        [[maybe_unused]] ssize_t n = ::read(readMoved_, &value, sizeof value);
+    }
+
     void CloseDescriptors() {
         if (fd_ >= 0) {
             if (exclusive_) ioctl(fd_, TIOCNXCL); // on a pseudo-terminal it outlives the descriptor
@@ -695,11 +712,16 @@ class CommDevice final : public Object,
             close(epoll_);
             epoll_ = -1;
         }
+        if (readMoved_ >= 0) {
+            close(readMoved_);
+            readMoved_ = -1;
+        }
     }
 
     std::mutex mutex_;
     int fd_;
     int epoll_ = -1;
+    int readMoved_ = -1; // eventfd: a read's last-byte time has changed
     const bool terminal_;
     const bool locked_;
     bool exclusive_ = false;

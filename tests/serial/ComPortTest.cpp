@@ -276,6 +276,44 @@ TEST_P(SyncModes, DeliverReceivedBytesOnTheSelectedThread) {
     port.Close();
 }
 
+// A read waiting for more bytes than come: the event thread may take the bytes into it while the
+// reader sleeps, and the reader must still return one interval after the last of them.
+TEST_P(SyncModes, AFiniteIntervalReadEndsOneIntervalAfterItsLastByte) {
+    using namespace std::chrono;
+    port.SetSyncMethod(GetParam());
+    ASSERT_TRUE(port.Open());
+    port.Timeouts().SetReadInterval(20);
+    constexpr auto kRescue = seconds(2);
+    int late = 0;
+    for (int run = 0; run < 60; ++run) {
+        QCoreApplication::processEvents(); // the event thread is back in its wait
+        std::atomic<bool> returned{false};
+        std::thread writer([&] {
+            std::this_thread::sleep_for(milliseconds(2));
+            [[maybe_unused]] ssize_t n = write(peer, "abc", 3);
+            // A read left without a deadline would wait for ever; late bytes end it, once the
+            // reader rather than the event thread takes one.
+            const auto limit = steady_clock::now() + kRescue;
+            while (!returned) {
+                std::this_thread::sleep_for(milliseconds(5));
+                if (steady_clock::now() >= limit) n = write(peer, "z", 1);
+            }
+        });
+        const auto start = steady_clock::now();
+        std::uint8_t buffer[16];
+        const std::int32_t n = port.Read(buffer, sizeof buffer);
+        returned = true;
+        const auto took = steady_clock::now() - start;
+        writer.join();
+        if (took >= kRescue) ++late;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), std::max(n, 0)).substr(0, 3), "abc");
+        tcflush(peer, TCIOFLUSH);
+        port.AbortTransfers();
+        PurgeComm(port.Handle(), PURGE_RXCLEAR);
+    }
+    EXPECT_EQ(late, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(ComPort, SyncModes, ::testing::Values(smThreadSync, smWindowSync, smNone),
                          SyncMethodName);
 
