@@ -22,6 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -165,6 +168,26 @@ TEST_F(ComPort, OpenFailuresCarryTheirMessagesAndLeaveThePortClosed) {
     EXPECT_EQ(Message([&] { unnamed.Open(); }), "Ошибка функции SetupComm");
     EXPECT_FALSE(unnamed.IsOpen());
     EXPECT_EQ(unnamed.Handle(), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(ComPort, AUserWithoutTheRightToThePortIsToldSoNotThatItIsBusy) {
+    ASSERT_EQ(chmod(pair->PortPath().c_str(), 0600), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // An ordinary user outside the dialout group.
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0) {
+            _exit(2);
+        }
+        TBComPort other;
+        other.SetPort(pair->PortName());
+        const std::string text = Message([&] { other.Open(); });
+        _exit(text == "Нет прав доступа к порту: пользователь должен входить в группу dialout" ? 0
+                                                                                               : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(ComPort, TransfersOnAPortNeverOpenedRaise) {
@@ -468,9 +491,11 @@ class PortList : public ::testing::Test {
         fs::create_directories(tty / "device");
         fs::create_directory_symlink(root / "drivers/serial", tty / "device/driver");
         if (type) std::ofstream(tty / "type") << type << "\n";
+        std::ofstream(root / "dev" / name) << "";
     }
     void AddPtyLink(const std::string& name, const std::string& number) {
         std::ofstream(root / "dev/pts" / number) << "";
+        fs::remove(root / "dev" / name);
         fs::create_symlink("/dev/pts/" + number, root / "dev" / name);
     }
     fs::path root;
