@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -37,8 +39,12 @@ FakeMachine::~FakeMachine() {
 }
 
 void FakeMachine::AddPort(const std::string& name) {
-    // A terminal with a driver behind it, as the kernel lists a real serial port.
-    QDir(root_.path()).mkpath(QString::fromStdString("sys/class/tty/" + name + "/device/driver"));
+    // A terminal with a driver behind it and its node, as the kernel lists a real serial port.
+    QDir root(root_.path());
+    root.mkpath(QString::fromStdString("sys/class/tty/" + name + "/device/driver"));
+    const QString node = root.filePath(QString::fromStdString("dev/" + name));
+    root.mkpath(QFileInfo(node).path());
+    QFile(node).open(QIODevice::WriteOnly);
 }
 
 MessageLog::MessageLog() {
