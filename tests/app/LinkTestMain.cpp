@@ -148,7 +148,14 @@ int ModbusPeer::Count(const std::string& line) {
 }
 
 bool ModbusPeer::Set(int reg, int value) {
-    const std::string command = "set " + std::to_string(reg) + " " + std::to_string(value);
+    return Command("set " + std::to_string(reg) + " " + std::to_string(value));
+}
+
+bool ModbusPeer::Bend(const std::string& kind) {
+    return Command("bend " + kind);
+}
+
+bool ModbusPeer::Command(const std::string& command) {
     const int before = Count(command);
     const std::string line = command + "\n";
     if (write(toPeer_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return false;
