@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -37,8 +39,12 @@ FakeMachine::~FakeMachine() {
 }
 
 void FakeMachine::AddPort(const std::string& name) {
-    // A terminal with a driver behind it, as the kernel lists a real serial port.
-    QDir(root_.path()).mkpath(QString::fromStdString("sys/class/tty/" + name + "/device/driver"));
+    // A terminal with a driver behind it and its node, as the kernel lists a real serial port.
+    QDir root(root_.path());
+    root.mkpath(QString::fromStdString("sys/class/tty/" + name + "/device/driver"));
+    const QString node = root.filePath(QString::fromStdString("dev/" + name));
+    root.mkpath(QFileInfo(node).path());
+    QFile(node).open(QIODevice::WriteOnly);
 }
 
 MessageLog::MessageLog() {
@@ -142,7 +148,14 @@ int ModbusPeer::Count(const std::string& line) {
 }
 
 bool ModbusPeer::Set(int reg, int value) {
-    const std::string command = "set " + std::to_string(reg) + " " + std::to_string(value);
+    return Command("set " + std::to_string(reg) + " " + std::to_string(value));
+}
+
+bool ModbusPeer::Bend(const std::string& kind) {
+    return Command("bend " + kind);
+}
+
+bool ModbusPeer::Command(const std::string& command) {
     const int before = Count(command);
     const std::string line = command + "\n";
     if (write(toPeer_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return false;
