@@ -180,6 +180,9 @@ class TBComPort {
     // Copies the five values, then applies the timeouts.
     void SetTimeouts(const TComTimeouts& Value);
 
+    // Line-event handlers; assign them while the port is closed: the event thread looks at
+    // which ones are assigned (to skip a hand-off that would do nothing, and in smNone to run
+    // them).
     TComSignalEvent OnCTSChange;
     TComSignalEvent OnDSRChange;
     TComErrorEvent OnError;
