@@ -36,6 +36,13 @@ void SetPortItems(QComboBox* com, const std::vector<std::string>& ports, bool ke
         std::find(items.begin(), items.end(), selected) == items.end()) {
         items.insert(std::upper_bound(items.begin(), items.end(), selected, TextLess), selected);
     }
+    if (keepSelected && com->count() == static_cast<int>(items.size())) {
+        // Nothing came or went: an open drop-down of the list is left alone.
+        bool same = true;
+        for (int i = 0; same && i < com->count(); ++i)
+            same = com->itemData(i).toByteArray() == Bytes(items[static_cast<std::size_t>(i)]);
+        if (same) return;
+    }
     const QSignalBlocker quiet(com);
     com->clear();
     for (const std::string& name : items)
