@@ -122,6 +122,13 @@ void TEditField::resizeEvent(QResizeEvent* event) {
     FitText();
 }
 
+void TEditField::paintEvent(QPaintEvent* event) {
+    // A text set with the field's signals blocked (as the window does when it shows the unit)
+    // raises no textChanged: it is fitted here, before it is drawn.
+    if (text() != fittedText_) FitText();
+    QLineEdit::paintEvent(event);
+}
+
 void TEditField::changeEvent(QEvent* event) {
     QLineEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange) FitText();
@@ -133,6 +140,7 @@ void TEditField::FitText() {
     constexpr int kNarrowest = 40; // percent; below that the digits run into each other
     if (fitting_) return;
     fitting_ = true;
+    fittedText_ = text();
     QFont wide = font();
     wide.setStretch(100);
     const int room = contentsRect().width() - kInnerMargins;

@@ -101,6 +101,7 @@ class TEditField : public QLineEdit {
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void FitText();
@@ -108,6 +109,7 @@ class TEditField : public QLineEdit {
     int limit_ = 32767;
     bool fitting_ = false;
     bool fittedTip_ = false; // the tooltip is the text, set because it did not fit
+    QString fittedText_;     // the text the stretch was worked out for
     bool operatorEditing_ = false;
     qsizetype lengthBeforeEdit_ = 0;
 };

@@ -8,14 +8,14 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -26,6 +26,8 @@
 #include <unistd.h>
 
 namespace korvan::testing {
+
+namespace fs = std::filesystem;
 
 FakeMachine::FakeMachine(bool readable) : previous_(posix::DeviceMapRoot()) {
     QDir root(root_.path());
@@ -40,11 +42,17 @@ FakeMachine::~FakeMachine() {
 
 void FakeMachine::AddPort(const std::string& name) {
     // A terminal with a driver behind it and its node, as the kernel lists a real serial port.
-    QDir root(root_.path());
-    root.mkpath(QString::fromStdString("sys/class/tty/" + name + "/device/driver"));
-    const QString node = root.filePath(QString::fromStdString("dev/" + name));
-    root.mkpath(QFileInfo(node).path());
-    QFile(node).open(QIODevice::WriteOnly);
+    // Names are bytes here, as in the system.
+    const fs::path root = root_.path().toStdString();
+    fs::create_directories(root / "sys/class/tty" / name / "device/driver");
+    fs::create_directories((root / "dev" / name).parent_path());
+    std::ofstream(root / "dev" / name) << "";
+}
+
+void FakeMachine::RemovePort(const std::string& name) {
+    const fs::path root = root_.path().toStdString();
+    fs::remove(root / "dev" / name);
+    fs::remove_all(root / "sys/class/tty" / name);
 }
 
 MessageLog::MessageLog() {

@@ -28,6 +28,7 @@ class FakeMachine {
     ~FakeMachine(); // the previous device map comes back
 
     void AddPort(const std::string& name);
+    void RemovePort(const std::string& name); // the device node goes, as when unplugged
 
   private:
     QTemporaryDir root_;
