@@ -60,11 +60,12 @@ start_sim() { # name link burst-flag
   "$sim" --quiet --link "$link" --control "$run/$name.sock" --dump "$run/$name.regs" $3 \
     >"$out" 2>"$run/$name.err" &
   pids+=($!)
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do # a loaded machine may take a while
     grep -q '^ready' "$out" 2>/dev/null && break
     sleep 0.1
   done
-  grep -q '^ready' "$out" || { echo "$name did not start: $(cat "$run/$name.err")" >&2; exit 1; }
+  grep -q '^ready' "$out" ||
+    { echo "$name did not start: $(cat "$out" "$run/$name.err")" >&2; exit 1; }
 }
 
 Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp 3>"$run/display" 2>/dev/null &
