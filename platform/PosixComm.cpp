@@ -604,9 +604,10 @@ class CommDevice final : public Object,
     // An idle line is watched for its first byte. While bytes wait below the trigger level the
     // line is looked at once per quiet time instead of at every byte: a look that finds the
     // queue grown counts as an arrival, one that finds it unchanged means the line went quiet.
-    // That wakes the waiter about once per one and a half bytes, and the quiet is noticed at
-    // most half a character time late. The look is brought forward to the moment the trigger
-    // level is due at the line's pace.
+    // That wakes the waiter about once per one and a half bytes. A lone byte is reported after
+    // exactly the quiet time; after several, the look cannot tell when within the last quiet time
+    // the latest came, so the quiet is noticed between one and two quiet times after it. The
+    // look is brought forward to the moment the trigger level is due at the line's pace.
     void WatchReceive(PollSet& set) {
         if (!rxPending_) {
             set.Add(epoll_, POLLIN); // also reports a hang-up
