@@ -160,7 +160,27 @@ void TWIN::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+class TWIN::ExchangeScope {
+  public:
+    explicit ExchangeScope(TWIN& win) : win_(win), outerInExchange_(win.inExchange_) {
+        win_.inExchange_ = true;
+        win_.controlsCurrent_ = false; // the operator may have changed anything since
+    }
+    ~ExchangeScope() {
+        win_.inExchange_ = outerInExchange_;
+        // After a handler nested in a message box the operator has had the window: read again.
+        win_.controlsCurrent_ = false;
+    }
+    ExchangeScope(const ExchangeScope&) = delete;
+    ExchangeScope& operator=(const ExchangeScope&) = delete;
+
+  private:
+    TWIN& win_;
+    bool outerInExchange_;
+};
+
 void TWIN::SEND_TIMTimer() {
+    const ExchangeScope scope(*this);
     Engine.SEND_TIMTimer();
 }
 
@@ -169,7 +189,19 @@ void TWIN::COMPORTRxChar(TBComPort*, std::int32_t Count) {
 }
 
 void TWIN::TIMEOUTTimer() {
+    const ExchangeScope scope(*this);
     Engine.TIMEOUTTimer();
+}
+
+void TWIN::EnsureControlsCurrent() {
+    if (inExchange_ && controlsCurrent_) return;
+    PullControls();
+    controlsCurrent_ = inExchange_;
+}
+
+void TWIN::PushIfChanged(const WindowControls& before) {
+    if (Controls == before) return;
+    PushControls();
 }
 
 // ---- what the engine reaches ----------------------------------------------------------------
@@ -204,18 +236,20 @@ void TWIN::StopPollTimer() {
 
 void TWIN::ShowPortError() {
     StationMessageBox(MessageKind::Error, kPortErrorText);
+    controlsCurrent_ = false; // the operator had the window while the box was open
 }
 
-// Every routine below works on the plain control state: the widgets are read into it first, so
-// that nothing the operator did since is lost, and shown again afterwards.
+// Every routine below works on the plain control state: the widgets are read into it first (once
+// per handler), so that nothing the operator did since is lost, and what changed is shown again
+// afterwards. A reply that changes nothing thus costs one read of the widgets and no writes.
 
 void TWIN::ControlsToImage(RegisterImage& image) {
-    PullControls();
+    EnsureControlsCurrent();
     korvan::ControlsToImage(Controls, image);
 }
 
 void TWIN::ImageToControls(const RegisterImage& image) {
-    PullControls();
+    EnsureControlsCurrent();
     korvan::ImageToControls(image, Controls);
     PushControls();
 }
@@ -225,20 +259,22 @@ void TWIN::FitPanelsToUnits() {
 }
 
 int TWIN::GreyOutDisabledUnits(const RegisterImage& image) {
-    PullControls();
+    EnsureControlsCurrent();
+    const WindowControls before = Controls;
     const int stale = korvan::GreyOutDisabledUnits(image, Controls);
-    PushControls();
+    PushIfChanged(before);
     return stale;
 }
 
 void TWIN::ShowLinkLost() {
-    PullControls();
+    EnsureControlsCurrent();
+    const WindowControls before = Controls;
     korvan::ShowLinkLost(Controls);
-    PushControls();
+    PushIfChanged(before);
 }
 
 void TWIN::SetOnlineColour(Colour colour) {
-    PullControls();
+    // One indicator: no need to read or write the others.
     Controls.ctrl.ONLINE = colour;
-    PushControls();
+    if (Widgets.ctrl.ONLINE->colour() != colour) Widgets.ctrl.ONLINE->setColour(colour);
 }

@@ -101,6 +101,13 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void ShowLinkLost() override;
     void SetOnlineColour(korvan::Colour colour) override;
 
+    // Within one poll-cycle handler the widgets change only through the window's own pushes, so
+    // the control state read at its start stays true until it returns: read once, not per routine.
+    class ExchangeScope;
+    void EnsureControlsCurrent();
+    // Pushes the control state when a display routine changed it, marking it current.
+    void PushIfChanged(const korvan::WindowControls& before);
+
     void ConnectHandlers();
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
@@ -109,4 +116,6 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     QWidget* client_;                // the scrollable area that holds the panels
     korvan::TBackground* BACKGROUND; // behind the scrollable area, as large as the client area
     korvan::ControlsView view_;
+    bool inExchange_ = false;      // a poll-cycle handler is running
+    bool controlsCurrent_ = false; // Controls matches the widgets (only kept within a handler)
 };

@@ -1,7 +1,9 @@
 // How long a byte written by the peer takes to reach OnRxChar on the window thread (smThreadSync,
-// as the station runs its port), and what an open port without traffic costs in processor time.
+// as the station runs its port), what an open port without traffic costs in processor time, and
+// what a 245-byte reply sent at the pace of a 9600-baud line costs: events, processor time, and
+// the delay from its last byte to the handler.
 //
-//   serial_rx_latency [samples] [idle-seconds] [thread|window|none]
+//   serial_rx_latency [samples] [idle-seconds] [thread|window|none] [replies]
 #include "BCPort.h"
 #include "PtyPair.h"
 
@@ -33,6 +35,15 @@ double ProcessCpuMs() {
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+double ThreadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+constexpr int kReplyBytes = 245;
+constexpr auto kCharacterTime = std::chrono::microseconds(1042); // 9600 baud, 10 bits
+
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     const std::size_t i =
@@ -55,6 +66,7 @@ int main(int argc, char** argv) {
     const int samples = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 5;
     const std::string mode = argc > 3 ? argv[3] : "thread";
+    const int replies = argc > 4 ? std::atoi(argv[4]) : 40;
     const korvan::TSyncMethod syncMethod = mode == "window" ? korvan::smWindowSync
                                            : mode == "none" ? korvan::smNone
                                                             : korvan::smThreadSync;
@@ -72,13 +84,20 @@ int main(int argc, char** argv) {
     std::atomic<std::int64_t> sentAt{0};
     std::vector<double> latencies;
     latencies.reserve(static_cast<std::size_t>(samples));
+    int events = 0;
+    std::vector<double> lastByte; // of each paced reply: its last byte -> the handler that got it
     port.OnRxChar = [&](korvan::TBComPort* sender, std::int32_t count) {
         const auto now = Clock::now().time_since_epoch().count();
         std::uint8_t buffer[256];
         const std::int32_t n = sender->Read(buffer, std::min<std::int32_t>(count, 256));
-        latencies.push_back(static_cast<double>(now - sentAt.load()) / 1e3); // microseconds
+        const double us = static_cast<double>(now - sentAt.load()) / 1e3;
+        ++events;
         std::lock_guard lock(mutex);
         received += n;
+        if (received <= samples)
+            latencies.push_back(us);
+        else if ((received - samples) % kReplyBytes == 0)
+            lastByte.push_back(us);
         arrived.notify_all();
     };
 
@@ -103,6 +122,32 @@ int main(int argc, char** argv) {
     });
     app.exec();
     peerThread.join();
+
+    // Replies at line pace; the processor time of the thread that plays the line is not counted.
+    events = 0;
+    double lineCpu = 0;
+    const double replyCpuStart = ProcessCpuMs();
+    std::thread line([&] {
+        const double start = ThreadCpuMs();
+        std::uint8_t reply[kReplyBytes];
+        for (int r = 0; r < replies; ++r) {
+            auto due = Clock::now();
+            for (int i = 0; i < kReplyBytes; ++i) {
+                reply[i] = static_cast<std::uint8_t>(i + r);
+                std::this_thread::sleep_until(due += kCharacterTime);
+                sentAt = Clock::now().time_since_epoch().count();
+                if (write(peer, reply + i, 1) != 1) break;
+            }
+            std::unique_lock lock(mutex);
+            arrived.wait(lock, [&] { return received >= samples + (r + 1) * kReplyBytes; });
+        }
+        lineCpu = ThreadCpuMs() - start;
+        QMetaObject::invokeMethod(
+            &app, [&app] { app.exit(0); }, Qt::QueuedConnection);
+    });
+    app.exec();
+    line.join();
+    const double replyCpu = ProcessCpuMs() - replyCpuStart - lineCpu;
     port.Close();
     close(peer);
 
@@ -113,5 +158,12 @@ int main(int argc, char** argv) {
                 Percentile(latencies, 0.99), Percentile(latencies, 1.0));
     std::printf("idle processor time over %d s: port closed %.1f ms, port open %.1f ms\n",
                 idleSeconds, closedCpu, openCpu);
+    if (replies > 0 && !lastByte.empty()) {
+        std::printf("%d-byte reply at 9600-baud pace, %d replies:\n", kReplyBytes, replies);
+        std::printf("  %.1f events per reply   %.3f ms processor time per reply   last byte -> "
+                    "OnRxChar p50 %.0f us  max %.0f us\n",
+                    static_cast<double>(events) / replies, replyCpu / replies,
+                    Percentile(lastByte, 0.5), Percentile(lastByte, 1.0));
+    }
     return 0;
 }

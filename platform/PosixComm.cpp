@@ -36,6 +36,28 @@ constexpr DWORD kDefaultQueue = 4096;
 // waits for their events.
 constexpr auto kModemSamplePeriod = std::chrono::milliseconds(20);
 constexpr ULONG_PTR kFailedFlag = 0xE0000000u;
+// Received characters are reported as a UART with a receive FIFO reports them: when this many
+// wait, or when the line has been quiet for a character time and a half (a fixed 750 us above
+// 19200 baud, where that would be shorter). A reply thus costs a handful of events, not one
+// event per byte.
+constexpr int kRxTrigger = 14;
+constexpr DWORD kFastLineBaud = 19200;
+constexpr auto kFastLineQuiet = std::chrono::microseconds(750);
+
+// Start bit, data bits, parity bit, stop bits.
+int BitsPerCharacter(const DCB& dcb) {
+    return 1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) +
+           (dcb.StopBits == ONESTOPBIT ? 1 : 2);
+}
+
+Clock::duration CharacterTime(const DCB& dcb) {
+    return std::chrono::nanoseconds(std::int64_t{BitsPerCharacter(dcb)} * 1000000000 /
+                                    std::max<DWORD>(dcb.BaudRate, 1));
+}
+
+Clock::duration RxQuietTime(const DCB& dcb) {
+    return dcb.BaudRate > kFastLineBaud ? kFastLineQuiet : CharacterTime(dcb) * 3 / 2;
+}
 
 ULONG_PTR EncodeStatus(DWORD error) {
     return error == 0 ? 0 : (kFailedFlag | error);
@@ -119,6 +141,8 @@ class CommDevice final : public Object,
         dcb_.ByteSize = 8;
         dcb_.XonChar = 0x11;
         dcb_.XoffChar = 0x13;
+        rxQuiet_ = RxQuietTime(dcb_);
+        rxCharacter_ = CharacterTime(dcb_);
     }
     ~CommDevice() override { CloseDescriptors(); }
 
@@ -186,7 +210,7 @@ class CommDevice final : public Object,
             break;
         case kWait:
             if (!wait_.active || !terminal_) return;
-            set.Add(epoll_, POLLIN);
+            WatchReceive(set);
             if (hasModemLines_ && (mask_ & kModemEvents)) set.WakeBy(nextModemSample_);
             break;
         }
@@ -230,6 +254,8 @@ class CommDevice final : public Object,
         if (dcb->fRtsControl == RTS_CONTROL_DISABLE) SetLines(TIOCMBIC, TIOCM_RTS);
         // Kept as given: a pseudo-terminal silently forces 8 data bits and no parity.
         dcb_ = *dcb;
+        rxQuiet_ = RxQuietTime(dcb_);
+        rxCharacter_ = CharacterTime(dcb_);
         return TRUE;
     }
 
@@ -391,7 +417,8 @@ class CommDevice final : public Object,
         int queued = 0;
         int outgoing = 0;
         if (!dead_) {
-            if (ioctl(fd_, FIONREAD, &queued) < 0) queued = 0;
+            // The look just taken counted the queue; reads since have been subtracted.
+            queued = static_cast<int>(inCount_);
             if (ioctl(fd_, TIOCOUTQ, &outgoing) < 0) outgoing = 0;
         }
         if (errors) *errors = errors_;
@@ -457,6 +484,7 @@ class CommDevice final : public Object,
             if (flags & PURGE_RXCLEAR) {
                 tcflush(fd_, TCIFLUSH);
                 inCount_ = 0;
+                rxPending_ = false;
             }
         }
         return TRUE;
@@ -539,19 +567,18 @@ class CommDevice final : public Object,
     // Turns what happened on the line since the last look into line events.
     void ServiceLine(Clock::time_point now) {
         if (!terminal_ || dead_) return;
-        pollfd p{fd_, 0, 0};
-        if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            MarkDead();
-            return;
-        }
+        // The epoll descriptor reports a hang-up as well (it is always watched for), so every
+        // arrival costs one look, not two.
         DWORD events = 0;
         epoll_event ev{};
-        if (epoll_wait(epoll_, &ev, 1, 0) > 0) {
+        // While bytes wait below the trigger level the queue's count tells of arrivals; the
+        // epoll descriptor, not watched meanwhile, is read again once the line is idle.
+        if (!rxPending_ && epoll_wait(epoll_, &ev, 1, 0) > 0) {
             if (ev.events & (EPOLLHUP | EPOLLERR)) {
                 MarkDead();
                 return;
             }
-            if (ev.events & EPOLLIN) events |= EV_RXCHAR;
+            if (ev.events & EPOLLIN) NoteArrival(now);
         }
         int queued = 0;
         if (ioctl(fd_, FIONREAD, &queued) < 0) {
@@ -563,13 +590,50 @@ class CommDevice final : public Object,
         }
         const std::int64_t threshold = std::int64_t{inQueue_} * 8 / 10;
         if (inQueue_ != 0 && inCount_ < threshold && queued >= threshold) events |= EV_RX80FULL;
+        if (queued > inCount_) NoteArrival(now); // seen by a look, not by the epoll descriptor
         inCount_ = queued;
+        events |= RxCharDue(now, queued);
         if (hasCounters_) SampleCounters(events);
         if (hasModemLines_ && (mask_ & kModemEvents) && now >= nextModemSample_) {
             SampleModemLines(events);
             nextModemSample_ = now + kModemSamplePeriod;
         }
         history_ |= events & mask_;
+    }
+
+    // An idle line is watched for its first byte. While bytes wait below the trigger level the
+    // line is looked at once per quiet time instead of at every byte: a look that finds the
+    // queue grown counts as an arrival, one that finds it unchanged means the line went quiet.
+    // That wakes the waiter about once per one and a half bytes. A lone byte is reported after
+    // exactly the quiet time; after several, the look cannot tell when within the last quiet time
+    // the latest came, so the quiet is noticed between one and two quiet times after it. The
+    // look is brought forward to the moment the trigger level is due at the line's pace.
+    void WatchReceive(PollSet& set) {
+        if (!rxPending_) {
+            set.Add(epoll_, POLLIN); // also reports a hang-up
+            return;
+        }
+        set.WakeBy(rxLastArrival_ + rxQuiet_);
+        set.WakeBy(rxLastArrival_ +
+                   rxCharacter_ * std::max<std::int64_t>(kRxTrigger - inCount_, 1));
+    }
+
+    void NoteArrival(Clock::time_point now) {
+        rxPending_ = true;
+        rxLastArrival_ = now;
+    }
+
+    // EV_RXCHAR once the bytes that arrived since the last one reach the trigger level or the
+    // line has gone quiet; bytes a read has already taken need no event.
+    DWORD RxCharDue(Clock::time_point now, int queued) {
+        if (!rxPending_) return 0;
+        if (queued <= 0) {
+            rxPending_ = false;
+            return 0;
+        }
+        if (queued < kRxTrigger && now - rxLastArrival_ < rxQuiet_) return 0;
+        rxPending_ = false;
+        return EV_RXCHAR;
     }
 
     void SampleCounters(DWORD& events) {
@@ -685,8 +749,7 @@ class CommDevice final : public Object,
                 Complete(w, ERROR_SUCCESS, w.done);
                 return;
             }
-            const int bitsPerByte = 1 + dcb_.ByteSize + (dcb_.Parity != NOPARITY ? 1 : 0) +
-                                    (dcb_.StopBits == ONESTOPBIT ? 1 : 2);
+            const int bitsPerByte = BitsPerCharacter(dcb_);
             const auto rest = std::chrono::microseconds(
                 std::int64_t{outgoing} * bitsPerByte * 1000000 / std::max<DWORD>(dcb_.BaudRate, 1));
             w.drainCheck = now + std::max<Clock::duration>(rest, std::chrono::milliseconds(1));
@@ -736,6 +799,10 @@ class CommDevice final : public Object,
     DWORD history_ = 0;
     DWORD errors_ = 0;
     std::int64_t inCount_ = 0;
+    bool rxPending_ = false; // bytes have arrived that no EV_RXCHAR has reported yet
+    Clock::time_point rxLastArrival_;
+    Clock::duration rxQuiet_{};
+    Clock::duration rxCharacter_{};
 
     bool hasModemLines_ = false;
     int modemLines_ = 0;

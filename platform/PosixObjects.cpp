@@ -61,8 +61,26 @@ void Event::Set() {
     std::lock_guard lock(mutex_);
     if (set_) return;
     set_ = true;
+    if (pollers_ > 0) SignalFdLocked();
+}
+
+void Event::SignalFdLocked() {
+    if (fdSet_) return;
+    fdSet_ = true;
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = write(fd_, &one, sizeof one);
+}
+
+int Event::BeginPoll() {
+    std::lock_guard lock(mutex_);
+    ++pollers_;
+    if (set_) SignalFdLocked(); // signalled before this poll began
+    return fd_;
+}
+
+void Event::EndPoll() {
+    std::lock_guard lock(mutex_);
+    --pollers_;
 }
 
 void Event::Reset() {
@@ -73,6 +91,8 @@ void Event::Reset() {
 void Event::ResetLocked() {
     if (!set_) return;
     set_ = false;
+    if (!fdSet_) return;
+    fdSet_ = false;
     std::uint64_t value = 0;
     [[maybe_unused]] ssize_t n = read(fd_, &value, sizeof value);
 }
@@ -109,11 +129,28 @@ std::shared_ptr<IoSource> Event::Source(int* kind) {
 
 // ---- Waits ------------------------------------------------------------------------------------
 
+// Scratch of the waits, one set per thread: a wait wakes for every byte of a reply, and must not
+// allocate each time. A wait runs no caller code, so it never nests within its thread.
+namespace {
+
+struct WaitScratch {
+    std::vector<std::pair<std::shared_ptr<IoSource>, int>> sources;
+    PollSet set;
+    std::vector<Event*> polled;
+    std::vector<std::shared_ptr<Object>> held;
+    std::vector<Event*> events;
+};
+thread_local WaitScratch scratch;
+
+} // namespace
+
 DWORD WaitForEvents(const std::vector<Event*>& events, bool all, DWORD milliseconds) {
     const auto deadline = milliseconds == INFINITE
                               ? Clock::time_point::max()
                               : Clock::now() + std::chrono::milliseconds(milliseconds);
-    std::vector<std::pair<std::shared_ptr<IoSource>, int>> sources;
+    auto& sources = scratch.sources;
+    PollSet& set = scratch.set;
+    auto& polled = scratch.polled;
     for (;;) {
         sources.clear();
         for (Event* e : events) {
@@ -124,18 +161,31 @@ DWORD WaitForEvents(const std::vector<Event*>& events, bool all, DWORD milliseco
             source->Drive();
 
         if (all) {
-            if (TakeAll(events)) return WAIT_OBJECT_0;
+            if (TakeAll(events)) {
+                sources.clear();
+                return WAIT_OBJECT_0;
+            }
         } else {
             for (std::size_t i = 0; i < events.size(); ++i) {
-                if (events[i]->TryTake()) return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+                if (events[i]->TryTake()) {
+                    sources.clear();
+                    return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+                }
             }
         }
         const auto now = Clock::now();
-        if (now >= deadline) return WAIT_TIMEOUT;
+        if (now >= deadline) {
+            sources.clear();
+            return WAIT_TIMEOUT;
+        }
 
-        PollSet set;
+        set.fds.clear();
+        set.wakeAt = Clock::time_point::max();
+        polled.clear();
         for (Event* e : events) {
-            if (!all || !e->IsSet()) set.Add(e->Fd(), POLLIN);
+            if (all && e->IsSet()) continue;
+            set.Add(e->BeginPoll(), POLLIN);
+            polled.push_back(e);
         }
         for (auto& [source, kind] : sources)
             source->Watch(kind, set);
@@ -146,7 +196,12 @@ DWORD WaitForEvents(const std::vector<Event*>& events, bool all, DWORD milliseco
             timeout = ToTimespec(set.wakeAt - now);
             timeoutPtr = &timeout;
         }
-        if (ppoll(set.fds.data(), set.fds.size(), timeoutPtr, nullptr) < 0 && errno != EINTR) {
+        const int polledResult = ppoll(set.fds.data(), set.fds.size(), timeoutPtr, nullptr);
+        const int pollError = errno;
+        for (Event* e : polled)
+            e->EndPoll();
+        if (polledResult < 0 && pollError != EINTR) {
+            sources.clear();
             return Fail(ERROR_GEN_FAILURE, WAIT_FAILED);
         }
     }
@@ -288,8 +343,14 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || objects == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER, WAIT_FAILED);
     }
-    std::vector<std::shared_ptr<Object>> held; // keeps the objects alive during the wait
-    std::vector<Event*> events;
+    auto& held = scratch.held; // keeps the objects alive during the wait
+    auto& events = scratch.events;
+    struct Release {
+        std::vector<std::shared_ptr<Object>>& held;
+        ~Release() { held.clear(); }
+    } release{held};
+    held.clear();
+    events.clear();
     for (DWORD i = 0; i < count; ++i) {
         auto object = HandleTable::Instance().Find(objects[i]);
         Event* event = object ? object->Waitable() : nullptr;

@@ -64,7 +64,11 @@ class Event : public Object {
     // Takes the signal as a successful wait does: true when signalled, and an auto-reset event
     // is reset by it.
     bool TryTake();
-    int Fd() const { return fd_; }
+    // The descriptor to poll while waiting for the signal, readable while the event is signalled;
+    // every BeginPoll is followed by an EndPoll. Outside such a poll a signal touches no
+    // descriptor, so setting and resetting an event nobody waits on costs no system call.
+    int BeginPoll();
+    void EndPoll();
     bool ManualReset() const { return manual_; }
 
     // The pending transfer that will signal this event.
@@ -80,7 +84,10 @@ class Event : public Object {
     std::mutex mutex_;
     const bool manual_;
     bool set_ = false;
-    int fd_ = -1; // eventfd, readable exactly while the event is signalled
+    int fd_ = -1;        // eventfd, readable while the event is signalled and polled
+    int pollers_ = 0;    // threads polling fd_ at this moment
+    bool fdSet_ = false; // fd_ has been made readable
+    void SignalFdLocked();
     std::weak_ptr<IoSource> source_;
     int kind_ = 0;
 };

@@ -29,7 +29,10 @@ struct State {
     std::mutex mutex;
     std::condition_variable finished;
     std::deque<std::shared_ptr<Item>> queue;
-    HANDLE wake = nullptr; // manual reset, signalled while the queue is not empty
+    // Manual reset, signalled while the queue is not empty. Only a WaitServing watches it, so it is
+    // signalled only while one runs: an ordinary hand-off costs no signal.
+    HANDLE wake = nullptr;
+    int servingWaits = 0;
     std::map<ULONG_PTR, std::shared_ptr<WndMethod>> windows;
     ULONG_PTR nextWindow = 0x10;
     std::function<void(std::exception_ptr)> report;
@@ -62,7 +65,7 @@ void Post(const std::shared_ptr<Item>& item) {
     {
         std::lock_guard lock(s.mutex);
         s.queue.push_back(item);
-        SetEvent(WakeEvent(s));
+        if (s.servingWaits > 0) SetEvent(WakeEvent(s));
     }
     if (WindowThreadHost* host = theHost.load()) host->PostServe();
     std::unique_lock lock(s.mutex);
@@ -146,18 +149,21 @@ void ServeWindowThread() {
 
 DWORD WaitServing(HANDLE object) {
     if (!IsWindowThread()) return WaitForSingleObject(object, INFINITE);
+    State& s = TheState();
     HANDLE wake;
     {
-        State& s = TheState();
         std::lock_guard lock(s.mutex);
         wake = WakeEvent(s);
+        ++s.servingWaits;
+        if (!s.queue.empty()) SetEvent(wake); // queued before this wait began
     }
     const HANDLE objects[2] = {object, wake};
-    for (;;) {
-        const DWORD r = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
-        if (r != WAIT_OBJECT_0 + 1) return r;
+    DWORD r;
+    while ((r = WaitForMultipleObjects(2, objects, FALSE, INFINITE)) == WAIT_OBJECT_0 + 1)
         ServeWindowThread();
-    }
+    std::lock_guard lock(s.mutex);
+    --s.servingWaits;
+    return r;
 }
 
 HWND AllocateHWnd(WndMethod method) {

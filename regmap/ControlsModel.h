@@ -17,6 +17,8 @@ constexpr int kDriveTypeItems = 14;
 struct ListState {
     int index = -1;           // selected item, -1 when none
     bool droppedDown = false; // the popup is open at this moment
+
+    bool operator==(const ListState&) const = default;
 };
 
 // Index of the selected button of a radio group, -1 when none is selected.
@@ -38,6 +40,8 @@ struct UnitControls {
     std::array<bool, 10> FIN{}; // start sources FIN0_k..FIN9_k
     bool FINA = false;          // "Вход командного сигнала ЗОКТ-01"
     std::array<bool, 10> BIN{}; // blockings BIN0_k..BIN9_k
+
+    bool operator==(const UnitControls&) const = default;
 };
 
 // Controls that only the master's panel DEV_0 has.
@@ -48,6 +52,8 @@ struct MasterControls {
     Colour CS2 = kGreen;
     Colour CU1 = kGreen;
     Colour CU2 = kGreen;
+
+    bool operator==(const MasterControls&) const = default;
 };
 
 // Panel CTRL.
@@ -60,12 +66,16 @@ struct CommonControls {
     RadioChoice parity = -1; // 0 NOPAR, 1 ODD, 2 EVEN (hidden buttons)
     std::string VER;
     Colour ONLINE = kYellow;
+
+    bool operator==(const CommonControls&) const = default;
 };
 
 struct WindowControls {
     CommonControls ctrl;
     std::array<UnitControls, kUnitPanels> unit;
     MasterControls master;
+
+    bool operator==(const WindowControls&) const = default;
 };
 
 } // namespace korvan

@@ -5,7 +5,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libmodbus-dev
+  libmodbus-dev mbpoll
   socat xvfb xauth x11-apps imagemagick
   python3 python3-pymodbus python3-serial
   fonts-liberation fonts-dejavu-core

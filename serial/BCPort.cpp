@@ -97,20 +97,36 @@ void TComTimeouts::Assign(const TComTimeouts& Source) {
 
 // ---- TBComPort --------------------------------------------------------------------------------
 
-// One overlapped transfer of Write or Read.
+// One overlapped transfer of Write or Read, on the port's event of its direction when that is
+// free.
 struct TBComPort::PortTransfer {
-    explicit PortTransfer(int direction) : Direction(direction) {
+    PortTransfer(TBComPort& port, int direction) : Direction(direction) {
         std::memset(&Overlapped, 0, sizeof Overlapped);
+        std::atomic<bool>& busy = port.FTransferBusy[direction];
+        if (!busy.exchange(true)) {
+            void*& kept = port.FTransferEvents[direction];
+            if (!kept) kept = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+            if (kept) {
+                Borrowed = &busy;
+                Overlapped.hEvent = kept;
+                return;
+            }
+            busy.store(false);
+        }
         Overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     }
     ~PortTransfer() {
-        if (Overlapped.hEvent) CloseHandle(Overlapped.hEvent);
+        if (Borrowed)
+            Borrowed->store(false);
+        else if (Overlapped.hEvent)
+            CloseHandle(Overlapped.hEvent);
     }
     PortTransfer(const PortTransfer&) = delete;
     PortTransfer& operator=(const PortTransfer&) = delete;
 
     OVERLAPPED Overlapped;
     int Direction;
+    std::atomic<bool>* Borrowed = nullptr;
 };
 
 TBComPort::TBComPort()
@@ -127,6 +143,8 @@ TBComPort::~TBComPort() {
         if (FNotifyWnd) win::DeallocateHWnd(static_cast<HWND>(FNotifyWnd));
         if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
     }
+    for (void* event : FTransferEvents)
+        if (event) CloseHandle(event);
 }
 
 bool TBComPort::Open() {
@@ -224,13 +242,13 @@ void TBComPort::ApplyTimeouts() {
 }
 
 std::int32_t TBComPort::Write(const void* Buffer, std::int32_t Count) {
-    PortTransfer transfer(kWriteDirection);
+    PortTransfer transfer(*this, kWriteDirection);
     StartWrite(Buffer, Count, transfer);
     return WaitTransfer(transfer);
 }
 
 std::int32_t TBComPort::Read(void* Buffer, std::int32_t Count) {
-    PortTransfer transfer(kReadDirection);
+    PortTransfer transfer(*this, kReadDirection);
     StartRead(Buffer, Count, transfer);
     return WaitTransfer(transfer);
 }
@@ -398,6 +416,18 @@ void TBComPort::DoError() {
     if (!set.Empty() && OnError) OnError(this, set);
 }
 
+bool TBComPort::HandlesAny(std::uint32_t Events) const {
+    // Received characters and line errors always touch the device's error state.
+    std::uint32_t acted = EV_ERR | EV_RXCHAR;
+    if (OnTxEmpty) acted |= EV_TXEMPTY;
+    if (OnRing) acted |= EV_RING;
+    if (OnCTSChange) acted |= EV_CTS;
+    if (OnDSRChange) acted |= EV_DSR;
+    if (OnRLSDChange) acted |= EV_RLSD;
+    if (OnRx80Full) acted |= EV_RX80FULL;
+    return (Events & acted) != 0;
+}
+
 void TBComPort::DoEvent(std::uint32_t EventBit) {
     switch (EventBit) {
     case EV_ERR:
@@ -498,7 +528,9 @@ void TComThread::Execute() {
                 FEvents = events;
                 switch (FComPort->FSyncMethod) {
                 case smThreadSync:
-                    win::Synchronize([this] { DoEvents(); });
+                    // A batch whose handlers would all do nothing (the transmit-queue-empty
+                    // event of every request, when nobody listens) does not stop the window.
+                    if (FComPort->HandlesAny(FEvents)) win::Synchronize([this] { DoEvents(); });
                     break;
                 case smWindowSync:
                     for (DWORD bit : kDispatchOrder) {

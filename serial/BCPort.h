@@ -5,6 +5,7 @@
 // fixed Russian message. ListSerialPorts lists the machine's serial ports.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -179,6 +180,9 @@ class TBComPort {
     // Copies the five values, then applies the timeouts.
     void SetTimeouts(const TComTimeouts& Value);
 
+    // Line-event handlers; assign them while the port is closed: the event thread looks at
+    // which ones are assigned (to skip a hand-off that would do nothing, and in smNone to run
+    // them).
     TComSignalEvent OnCTSChange;
     TComSignalEvent OnDSRChange;
     TComErrorEvent OnError;
@@ -212,6 +216,8 @@ class TBComPort {
     void DoRx80Full();
     // Runs the handler of one Win32 event bit; other bits are ignored.
     void DoEvent(std::uint32_t EventBit);
+    // Whether running the handlers of these events would do anything at all.
+    bool HandlesAny(std::uint32_t Events) const;
 
     // Window procedure of the notification window (smWindowSync).
     std::intptr_t WindowMethod(unsigned int Message, std::uintptr_t WParam, std::intptr_t LParam);
@@ -222,6 +228,11 @@ class TBComPort {
     int FThreadPriority;
     TComThread* FThread = nullptr;
     void* FNotifyWnd = nullptr;
+    // One event per direction, made at the first transfer and kept as long as the port: a reply
+    // costs no event objects. A transfer that finds its direction's event in use (a handler on
+    // the event thread reading beside the window thread) makes its own.
+    void* FTransferEvents[2] = {nullptr, nullptr};
+    std::atomic<bool> FTransferBusy[2] = {false, false};
 
     TBaudRate FBaudRate = br9600;
     TByteSize FByteSize = bs8;

@@ -224,8 +224,14 @@ void LineRelay::TakeFromUnit(double now, bool silent, bool stationOpen, int stat
         }
         passed.swap(garbled);
     }
+    const std::size_t first = toStation_.size();
     for (std::uint8_t b : passed)
         toStation_.push_back({b, stationPacer_.Arrival(now, paceBaud)});
+    if (burst_) {
+        const double last = toStation_.back().due;
+        for (std::size_t i = first; i < toStation_.size(); ++i)
+            toStation_[i].due = last;
+    }
 }
 
 void LineRelay::Run() {

@@ -6,6 +6,7 @@
 
 #include "PtyLink.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -76,6 +77,8 @@ class LineRelay {
     LineRelay(const LineRelay&) = delete;
     LineRelay& operator=(const LineRelay&) = delete;
 
+    // The unit's replies reach the station whole, when their last byte would have.
+    void SetBurst(bool burst) { burst_ = burst; }
     void Start();
     void Stop();
 
@@ -135,6 +138,7 @@ class LineRelay {
     LinePacer stationPacer_;
     Garbler garbler_;
     bool unitGone_ = false;
+    std::atomic<bool> burst_{false};
 };
 
 } // namespace korvan::sim

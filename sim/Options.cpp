@@ -64,6 +64,9 @@ Line and unit:
                      0 is what firmware without module support reports
   --quiet            no scenario: nothing changes unless the station writes it
   --period SEC       length of one scenario cycle (default 60)
+  --burst            each reply reaches the station in one piece when its last byte would
+                     have arrived, as from an adapter that hands on whole frames; without it
+                     the bytes arrive one by one at the line's pace
 
 Faults (also switchable at run time through the control socket):
   --drop PCT         share of replies lost on the line, 0..100
@@ -126,7 +129,8 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
         optHangUp,
         optSeed,
         optControl,
-        optDump
+        optDump,
+        optBurst
     };
     static const option kLong[] = {
         {"link", required_argument, nullptr, optLink},
@@ -143,6 +147,7 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
         {"seed", required_argument, nullptr, optSeed},
         {"control", required_argument, nullptr, optControl},
         {"dump", required_argument, nullptr, optDump},
+        {"burst", no_argument, nullptr, optBurst},
         {"verbose", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
@@ -182,6 +187,9 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
             if (!ParseInt(value, number) || number < 0 || number > kUnits)
                 return "--units must be 0..10";
             options.network.unitCount = number;
+            break;
+        case optBurst:
+            options.burst = true;
             break;
         case optQuiet:
             options.network.scenario = false;

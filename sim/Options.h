@@ -18,6 +18,7 @@ struct Options {
     double silenceSeconds = 0;
     double hangUpAfter = 0; // 0: never by itself
     std::uint32_t seed = 1;
+    bool burst = false; // replies reach the station whole, not byte by byte
     bool verbose = false;
     bool help = false;
 };

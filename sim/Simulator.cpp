@@ -74,6 +74,7 @@ void Simulator::Start() {
     relay_ = std::make_unique<LineRelay>(std::move(unitSide), std::move(stationSide),
                                          options_.seed * 2654435761u + 1);
     unit_->SetRelay(relay_.get());
+    relay_->SetBurst(options_.burst);
     relay_->Start();
     if (options_.silenceSeconds > 0)
         relay_->SetSilence(MonotonicSeconds() + options_.silenceSeconds);

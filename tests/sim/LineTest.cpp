@@ -235,6 +235,20 @@ TEST_F(RelayTest, CarriesBothWaysAtTheLineSpeed) {
     EXPECT_EQ(c.garbled, 0u);
 }
 
+TEST_F(RelayTest, InBurstModeAReplyArrivesWholeWhenItsLastByteWould) {
+    relay_->SetBurst(true);
+    const std::vector<std::uint8_t> reply = Pattern(197);
+    const double start = MonotonicSeconds();
+    Send(unitFd_, reply);
+    pollfd pfd{stationFd_, POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 1000), 1);
+    const double first = MonotonicSeconds() - start;
+    std::uint8_t buffer[512];
+    const ssize_t n = read(stationFd_, buffer, sizeof buffer);
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + std::max<ssize_t>(n, 0)), reply);
+    EXPECT_GE(first, 197 * 10.0 / 9600 - 0.002);
+}
+
 TEST_F(RelayTest, PlannedRepliesAreLostOrDamagedOneByOne) {
     const std::vector<std::uint8_t> first{1, 2, 3, 4, 5, 6, 7, 8};
     const std::vector<std::uint8_t> second{9, 10, 11, 12, 13};
