@@ -43,6 +43,7 @@ TWIN::TWIN(QWidget* parent)
     LayoutPanels();
 
     ConnectHandlers();
+    ConnectTrafficView();
     SEND_TIM.start(); // polls from the window's creation on; only a port failure stops it
     FormCreate();
 }
