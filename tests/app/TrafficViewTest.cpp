@@ -108,6 +108,7 @@ TEST_F(TrafficView, RowsAreCappedAndAScrolledViewKeepsItsRows) {
     Feed(TrafficLog::kCapacity);
     view->Refresh();
     QScrollBar* bar = view->Rows()->verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 100; }));
     bar->setValue(100);
     const QString looked = Cell(100, ExchangeColumn::Meaning);
     Feed(30);
