@@ -1,22 +1,33 @@
 #include "ModbusFrames.h"
 
+#include <algorithm>
+
 namespace korvan {
 
-void Crc16(const std::uint8_t* data, int length, std::uint8_t& high, std::uint8_t& low) {
-    high = 0xFF;
-    low = 0xFF;
-    for (int i = 0; i < length; ++i) {
-        low ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            const bool carry = low & 0x01;
-            low = static_cast<std::uint8_t>(low >> 1 | (high & 0x01) << 7);
-            high = static_cast<std::uint8_t>(high >> 1);
-            if (carry) {
-                high ^= 0xA0;
-                low ^= 0x01;
-            }
-        }
+namespace {
+
+// The bit loop of the CRC run once for every byte value: one look-up per byte afterwards.
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned value = 0; value < 256; ++value) {
+        unsigned crc = value;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
+        table[value] = static_cast<std::uint16_t>(crc);
     }
+    return table;
+}
+
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+
+} // namespace
+
+void Crc16(const std::uint8_t* data, int length, std::uint8_t& high, std::uint8_t& low) {
+    unsigned crc = 0xFFFF; // high byte in bits 8..15, low byte in bits 0..7
+    for (int i = 0; i < length; ++i)
+        crc = (crc >> 8) ^ kCrcTable[(crc ^ data[i]) & 0xFFu];
+    high = static_cast<std::uint8_t>(crc >> 8);
+    low = static_cast<std::uint8_t>(crc & 0xFF);
 }
 
 Request ReadRequest(std::uint8_t address, int registerCount) {
@@ -57,6 +68,34 @@ ReplyCheck CheckReply(const std::uint8_t* received, int count) {
     check.valid = received[count - 2] == low && received[count - 1] == high;
     if (check.valid) check.function = received[1];
     return check;
+}
+
+namespace {
+
+constexpr int kExceptionReplyLength = 5; // address, function | 0x80, code, CRC
+constexpr std::uint8_t kExceptionFlag = 0x80;
+constexpr int kReadReplyOverhead = 5; // address, function, byte count, CRC
+
+} // namespace
+
+ReplyJudgement JudgeReply(const Request& request, const std::uint8_t* received, int count) {
+    using enum ExchangeVerdict;
+    if (count <= 0) return {NoReply};
+    if (!CheckReply(received, count).valid) return {BadCrc};
+    if (received[0] != request[0]) return {WrongAddress};
+    const std::uint8_t function = received[1];
+    const std::uint8_t asked = request[1];
+    if (function == (asked | kExceptionFlag))
+        return count == kExceptionReplyLength ? ReplyJudgement{Exception, received[2]}
+                                              : ReplyJudgement{WrongLength};
+    if (function != asked) return {WrongFunction};
+    if (asked == kWriteSingleRegister) {
+        if (count != kRequestLength) return {WrongLength};
+        return {std::equal(request.begin(), request.end(), received) ? Good : EchoMismatch};
+    }
+    const int dataBytes = 2 * (request[4] << 8 | request[5]);
+    if (count != dataBytes + kReadReplyOverhead || received[2] != dataBytes) return {WrongLength};
+    return {Good};
 }
 
 } // namespace korvan

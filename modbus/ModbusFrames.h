@@ -2,6 +2,7 @@
 // the CRC that closes every frame, and the check of a received reply.
 #pragma once
 
+#include "ExchangeRecord.h"
 #include "RegisterImage.h"
 
 #include <array>
@@ -34,5 +35,16 @@ struct ReplyCheck {
 // A reply is every byte received since the request; it is valid when its last two bytes are the
 // CRC of the bytes before them. Fewer than two bytes are never valid.
 ReplyCheck CheckReply(const std::uint8_t* received, int count);
+
+struct ReplyJudgement {
+    ExchangeVerdict verdict = ExchangeVerdict::NoReply; // Good, an error, or Exception
+    std::uint8_t exceptionCode = 0;
+};
+
+// Whether what arrived answers `request` (as sent, CRC included). A read is answered only by a
+// reply from the same address with function 3, a byte count of twice the registers asked for and
+// exactly that many data bytes; a write only by its exact echo. A short exception reply from the
+// same address to the same function is told apart. Never reads beyond `count`.
+ReplyJudgement JudgeReply(const Request& request, const std::uint8_t* received, int count);
 
 } // namespace korvan

@@ -46,8 +46,12 @@ void PollEngine::SEND_TIMTimer() {
     }
     host_.StartResponseTimer();
     SealRequest(request);
+    sent_ = request;
+    arrived_ = 0;
     try {
         host_.PortWrite(request.data(), kRequestLength);
+        writtenAt_ = std::chrono::steady_clock::now();
+        sentAt_ = std::chrono::system_clock::now();
     } catch (const std::exception&) {
         host_.StopResponseTimer();
         host_.StopPollTimer();
@@ -79,6 +83,10 @@ void PollEngine::COMPORTRxChar(int Count) {
             return;
         }
         got = std::clamp(got, 0, chunk);
+        if (got > 0) {
+            arrived_ += got;
+            lastArrival_ = std::chrono::steady_clock::now();
+        }
         const int kept = std::min(got, kRxCapacity - RxCount);
         std::copy_n(received.begin(), kept, RxBuffer.begin() + RxCount);
         RxCount += kept;
@@ -88,20 +96,53 @@ void PollEngine::COMPORTRxChar(int Count) {
 }
 
 void PollEngine::TIMEOUTTimer() {
-    const ReplyCheck reply = CheckReply(RxBuffer.data(), std::clamp(RxCount, 0, kRxCapacity));
-    if (!reply.valid)
+    // Only the answer to the request just sent counts: a late reply to an earlier request, a
+    // reply from another address or a stray frame with a good CRC is a failed exchange, or its
+    // data would land in the wrong registers and be written back to the unit.
+    ReplyJudgement judgement =
+        JudgeReply(sent_, RxBuffer.data(), std::clamp(RxCount, 0, kRxCapacity));
+    bool linkLost = false;
+    switch (judgement.verdict) {
+    case ExchangeVerdict::Good:
+        if (sent_[1] == kWriteSingleRegister)
+            ApplyWriteReply();
+        else if (!ApplyReadReply())
+            judgement.verdict = ExchangeVerdict::Ignored;
+        break;
+    case ExchangeVerdict::Exception:
+        // The unit refused the request: neither a good nor a failed exchange.
+        break;
+    default: {
+        const bool linkWasUp = LinkCredit > 0;
         FailExchange();
-    else if (reply.function == kReadHoldingRegisters)
-        ApplyReadReply();
-    else if (reply.function == kWriteSingleRegister)
-        ApplyWriteReply();
-    // Any other function, an exception reply among them, is neither a good nor a failed exchange.
+        linkLost = linkWasUp && LinkCredit == 0;
+    }
+    }
+    ReportExchange(judgement, linkLost);
 
     host_.StopResponseTimer();
     RxBuffer.fill(0);
 }
 
-void PollEngine::ApplyReadReply() {
+void PollEngine::ReportExchange(const ReplyJudgement& judgement, bool linkLost) {
+    if (observer_ == nullptr) return;
+    ExchangeRecord record;
+    record.request = sent_;
+    record.receivedCount = std::clamp(RxCount, 0, kRxCapacity);
+    std::copy_n(RxBuffer.begin(), record.receivedCount, record.received.begin());
+    record.arrivedCount = arrived_;
+    record.sentAt = sentAt_;
+    if (arrived_ > 0)
+        record.latency = std::max(
+            std::chrono::microseconds{0},
+            std::chrono::duration_cast<std::chrono::microseconds>(lastArrival_ - writtenAt_));
+    record.verdict = judgement.verdict;
+    record.exceptionCode = judgement.exceptionCode;
+    record.linkLost = linkLost;
+    observer_->ExchangeClosed(record);
+}
+
+bool PollEngine::ApplyReadReply() {
     const int length = std::clamp(ReadLength, 0, kMaxReadLength);
 
     host_.ControlsToImage(WantedImage);
@@ -115,16 +156,18 @@ void PollEngine::ApplyReadReply() {
     }
     // While the link is up the operator's change wins: the unit's data waits until every change
     // has been written. The first reply after start-up or a link loss is applied regardless.
-    if (LinkCredit != 0 && PendingWrite) return;
+    if (LinkCredit != 0 && PendingWrite) return false;
     if (LinkCredit == 0) PendingWrite = false;
 
     LinkCredit = kLinkCreditFull;
     host_.SetOnlineColour(kGreen);
     std::copy_n(RxBuffer.begin() + kReplyDataOffset, length, ReadImage.begin());
-    if (!std::equal(ReadImage.begin(), ReadImage.begin() + length, ShownImage.begin())) {
+    if (!controlsShown_ ||
+        !std::equal(ReadImage.begin(), ReadImage.begin() + length, ShownImage.begin())) {
         std::copy_n(ReadImage.begin(), length, ShownImage.begin());
         std::copy_n(ShownImage.begin(), length, WantedImage.begin());
         host_.ImageToControls(ShownImage);
+        controlsShown_ = true;
     }
     if (LayoutCountdown > 0) {
         LayoutCountdown = 0;
@@ -137,6 +180,7 @@ void PollEngine::ApplyReadReply() {
         ReadCount = kExtendedReadCount;
         ReadLength = 2 * kExtendedReadCount;
     }
+    return true;
 }
 
 void PollEngine::ApplyWriteReply() {

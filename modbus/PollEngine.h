@@ -3,10 +3,13 @@
 // reaches the port, the timers and the controls for it through PollHost.
 #pragma once
 
+#include "ExchangeRecord.h"
+#include "ModbusFrames.h"
 #include "PollHost.h"
 #include "RegisterImage.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 
 namespace korvan {
@@ -44,12 +47,27 @@ class PollEngine {
     void COMPORTRxChar(int Count); // Count bytes wait in the port's receive queue
     void TIMEOUTTimer();           // response timer: closes the exchange
 
+    // Who hears of every closed exchange; null (the start value) when nobody listens.
+    void SetExchangeObserver(ExchangeObserver* observer) { observer_ = observer; }
+
   private:
-    void ApplyReadReply();
+    // Whether a good read reply was applied or left for an operator's write.
+    bool ApplyReadReply();
     void ApplyWriteReply();
     void FailExchange();
+    void ReportExchange(const ReplyJudgement& judgement, bool linkLost);
 
     PollHost& host_;
+    ExchangeObserver* observer_ = nullptr;
+    // The request in flight, as sent: what arrives is judged against it.
+    Request sent_{};
+    std::chrono::system_clock::time_point sentAt_{};
+    std::chrono::steady_clock::time_point writtenAt_{};
+    std::chrono::steady_clock::time_point lastArrival_{};
+    int arrived_ = 0; // bytes of this exchange, also those that did not fit RxBuffer
+    // Until the controls have shown a unit once, they hold their start values, which say nothing
+    // of what the operator wants.
+    bool controlsShown_ = false;
 };
 
 } // namespace korvan

@@ -122,17 +122,16 @@ void CommonToControls(const RegisterImage& image, CommonControls& c) {
     c.VER = FirmwareText(image);
 }
 
+// The lists, the address and the parity own the low byte of their register. The high byte has no
+// control: it goes back as the unit reported it, or the station would rewrite it for ever.
 void ControlsToCommon(const CommonControls& c, RegisterImage& image) {
-    image[HighByte(reg::PanelType)] = 0;
     if (!c.PANEL.droppedDown && HasSelection(c.PANEL, kPanelTypeTexts.size()))
         image[LowByte(reg::PanelType)] = static_cast<std::uint8_t>(c.PANEL.index);
 
-    image[HighByte(reg::NetworkAddress)] = 0;
     const TextNumber address = ConvertText(c.ADR);
     if (InRange(address, 1, kMaxAddress))
         image[LowByte(reg::NetworkAddress)] = static_cast<std::uint8_t>(address.value);
 
-    image[HighByte(reg::NetworkSpeed)] = 0;
     if (HasSelection(c.SPD, kSpeedTexts.size()))
         image[LowByte(reg::NetworkSpeed)] = static_cast<std::uint8_t>(c.SPD.index);
 
@@ -142,7 +141,6 @@ void ControlsToCommon(const CommonControls& c, RegisterImage& image) {
 
     // The buttons cannot show a parity other than 0..2 and then still hold an older choice.
     const bool parityShown = RegisterValue(image, reg::NetworkParity) <= 2;
-    image[HighByte(reg::NetworkParity)] = 0;
     if (parityShown && c.parity >= 0 && c.parity <= 2)
         image[LowByte(reg::NetworkParity)] = static_cast<std::uint8_t>(c.parity);
 }
@@ -270,12 +268,13 @@ void MatrixToControls(int k, const RegisterImage& image, WindowControls& control
         u.BIN[j] = Bit(block, j);
 }
 
-// Both registers are written whole: the bits above the boxes always come out 0.
+// The boxes own bits 0..10 of the start sources and 0..9 of the blockings; the bits above them go
+// back as the unit reported them.
 void ControlsToMatrix(int k, const WindowControls& controls, RegisterImage& image) {
     if (!IsUnit(k)) return;
     const UnitControls& u = controls.unit[k];
-    std::uint16_t start = 0;
-    std::uint16_t block = 0;
+    std::uint16_t start = RegisterValue(image, reg::StartSources(k));
+    std::uint16_t block = RegisterValue(image, reg::BlockSources(k));
     for (int j = 0; j < kMatrixUnits; ++j) {
         start = WithBit(start, j, u.FIN[j]);
         block = WithBit(block, j, u.BIN[j]);

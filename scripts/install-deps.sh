@@ -10,6 +10,7 @@ packages=(
   python3 python3-pymodbus python3-serial
   fonts-liberation fonts-dejavu-core
   g++-mingw-w64-x86-64
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 
 namespace korvan {
 namespace {
 
 using test::Bytes;
 using test::ReadFrame;
+using test::ReadReply;
 using test::Rig;
+using test::WithCrc;
 using test::WriteFrame;
 
 bool SameBytes(const RegisterImage& a, const RegisterImage& b, int from, int to) {
@@ -238,10 +242,10 @@ TEST(PollEngine, UnansweredWriteIsRepeatedInsteadOfReads) {
     EXPECT_EQ(rig.LastSent(), ReadFrame(96));
 }
 
-TEST(PollEngine, RepliesWithOtherFunctionsChangeNothing) {
-    const Bytes exception{0x01, 0x83, 0x02, 0xC0, 0xF1};
-    const Bytes crcOfNothing{0xFF, 0xFF};
-    for (const Bytes& odd : {exception, crcOfNothing}) {
+TEST(PollEngine, ExceptionRepliesChangeNothing) {
+    const Bytes readRefused{0x01, 0x83, 0x02, 0xC0, 0xF1};
+    const Bytes writeRefused = test::WithCrc({0x01, 0x86, 0x02});
+    {
         for (bool linkUp : {true, false}) {
             Rig rig;
             rig.Connect();
@@ -267,7 +271,7 @@ TEST(PollEngine, RepliesWithOtherFunctionsChangeNothing) {
             const int displayCalls = rig.host.imageToControlsCalls + rig.host.linkLostCalls;
             const Colour online = rig.host.controls.ctrl.ONLINE;
 
-            rig.Deliver(odd);
+            rig.Deliver(linkUp ? writeRefused : readRefused);
             rig.Close();
             EXPECT_EQ(rig.engine.WantedImage, wanted);
             EXPECT_EQ(rig.engine.ShownImage, shown);
@@ -459,6 +463,153 @@ TEST(PollEngine, PortFailures) {
     EXPECT_EQ(reading.host.controls.ctrl.ONLINE, kYellow);
     reading.Close();
     EXPECT_EQ(reading.engine.LinkCredit, 2);
+}
+
+struct Recorder : ExchangeObserver {
+    std::vector<ExchangeRecord> records;
+    void ExchangeClosed(const ExchangeRecord& record) noexcept override {
+        records.push_back(record);
+    }
+};
+
+// The answer with its last frame bytes changed and a good CRC again.
+Bytes Bent(Bytes frame, const std::function<void(Bytes&)>& change) {
+    frame.resize(frame.size() - 2);
+    change(frame);
+    return WithCrc(frame);
+}
+
+// What arrives counts only as the answer to the request just sent; anything else fails the
+// exchange, except the unit's refusal of that request. The observer hears of every exchange.
+TEST(PollEngine, EveryExchangeIsJudgedAgainstTheRequestJustSent) {
+    using enum ExchangeVerdict;
+    using Reply = std::function<Bytes(const Bytes& answer)>;
+    struct Case {
+        const char* name;
+        bool write; // the request is the operator's write of register 83
+        Reply reply;
+        ExchangeVerdict verdict;
+        std::uint8_t code = 0;
+    };
+    const RegisterImage zeros{};
+    const std::vector<Case> cases{
+        {"read answered", false, [](const Bytes& a) { return a; }, Good},
+        {"read unanswered", false, [](const Bytes&) { return Bytes{}; }, NoReply},
+        {"read, one byte", false, [](const Bytes&) { return Bytes{1}; }, BadCrc},
+        {"read, CRC broken", false,
+         [](Bytes a) {
+             a.back() ^= 1;
+             return a;
+         },
+         BadCrc},
+        {"read, 300 bytes", false, [](const Bytes&) { return Bytes(300, 0x11); }, BadCrc},
+        {"read, 25 bytes", false, [&](const Bytes&) { return ReadReply(zeros, 10); }, WrongLength},
+        {"read, 95 registers", false, [&](const Bytes&) { return ReadReply(zeros, 95); },
+         WrongLength},
+        {"read, byte count", false,
+         [](const Bytes& a) { return Bent(a, [](Bytes& f) { f[2] = 190; }); }, WrongLength},
+        {"read, address 0x37", false, [&](const Bytes&) { return ReadReply(zeros, 96, 0x37); },
+         WrongAddress},
+        {"read, FF FF", false,
+         [](const Bytes&) {
+             return Bytes{0xFF, 0xFF};
+         },
+         WrongAddress},
+        {"read, function 4", false,
+         [](const Bytes& a) { return Bent(a, [](Bytes& f) { f[1] = 4; }); }, WrongFunction},
+        {"read, a write echo", false, [](const Bytes&) { return WriteFrame(80, 5); },
+         WrongFunction},
+        {"read refused", false,
+         [](const Bytes&) {
+             return WithCrc({1, 0x83, 2});
+         },
+         Exception, 2},
+        {"read refused, long", false,
+         [](const Bytes&) {
+             return WithCrc({1, 0x83, 2, 0});
+         },
+         WrongLength},
+        {"read refused, address", false,
+         [](const Bytes&) {
+             return WithCrc({0x37, 0x83, 2});
+         },
+         WrongAddress},
+        {"write echoed", true, [](const Bytes& a) { return a; }, Good},
+        {"write unanswered", true, [](const Bytes&) { return Bytes{}; }, NoReply},
+        {"write, CRC broken", true,
+         [](Bytes a) {
+             a[6] ^= 1;
+             return a;
+         },
+         BadCrc},
+        {"write, value", true, [](const Bytes& a) { return Bent(a, [](Bytes& f) { f[5] ^= 1; }); },
+         EchoMismatch},
+        {"write, register", true,
+         [](const Bytes& a) { return Bent(a, [](Bytes& f) { f[3] = 80; }); }, EchoMismatch},
+        {"write, address", true, [](const Bytes& a) { return Bent(a, [](Bytes& f) { f[0] = 2; }); },
+         WrongAddress},
+        {"write, longer", true,
+         [](const Bytes& a) { return Bent(a, [](Bytes& f) { f.push_back(0); }); }, WrongLength},
+        {"write, a read reply", true, [&](const Bytes&) { return ReadReply(zeros, 96); },
+         WrongFunction},
+        {"write refused", true,
+         [](const Bytes&) {
+             return WithCrc({1, 0x86, 3});
+         },
+         Exception, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        Recorder recorder;
+        rig.engine.SetExchangeObserver(&recorder);
+        rig.Connect();
+        SetRegisterValue(rig.unit.registers, reg::NetworkAddress, 33);
+        if (c.write) {
+            rig.host.operatorRegisters = {reg::NetworkTimeout};
+            SetRegisterValue(rig.host.operatorImage, reg::NetworkTimeout, 1000);
+            rig.Cycle(); // a good read, left for the write
+            EXPECT_EQ(recorder.records.back().verdict, Ignored);
+        }
+        rig.engine.LinkCredit = 1; // so that a failure loses the link
+        const RegisterImage shown = rig.engine.ShownImage;
+
+        const auto before = std::chrono::system_clock::now();
+        rig.Tick();
+        const Bytes reply = c.reply(rig.unit.Answer(rig.LastSent()));
+        rig.Deliver(reply);
+        rig.Close();
+        const auto after = std::chrono::system_clock::now();
+
+        const bool failed = c.verdict != Good && c.verdict != Exception;
+        ASSERT_EQ(recorder.records.size(), c.write ? 4u : 3u);
+        const ExchangeRecord& r = recorder.records.back();
+        EXPECT_EQ(r.verdict, c.verdict);
+        EXPECT_EQ(r.exceptionCode, c.code);
+        EXPECT_EQ(r.linkLost, failed);
+        EXPECT_EQ(Bytes(r.request.begin(), r.request.end()), rig.LastSent());
+        EXPECT_EQ(r.arrivedCount, static_cast<int>(reply.size()));
+        ASSERT_EQ(r.receivedCount, std::min<int>(static_cast<int>(reply.size()), 256));
+        EXPECT_TRUE(
+            std::equal(r.received.begin(), r.received.begin() + r.receivedCount, reply.begin()));
+        EXPECT_TRUE(r.sentAt >= before && r.sentAt <= after);
+        EXPECT_EQ(r.latency.count() >= 0, !reply.empty());
+        if (reply.empty()) {
+            EXPECT_EQ(r.latency.count(), -1);
+        }
+
+        EXPECT_EQ(rig.engine.LinkCredit, failed ? 0 : (c.verdict == Good && !c.write ? 3 : 1));
+        EXPECT_EQ(rig.engine.ReadCount, 96);
+        if (c.verdict == Good && !c.write) {
+            EXPECT_EQ(RegisterValue(rig.engine.ShownImage, reg::NetworkAddress), 33);
+            continue;
+        }
+        // Nothing of a reply that does not answer the request reaches the images.
+        RegisterImage expected = shown;
+        if (c.verdict == Good) SetRegisterValue(expected, reg::NetworkTimeout, 1000);
+        EXPECT_EQ(rig.engine.ShownImage, expected);
+        EXPECT_EQ(rig.engine.PendingWrite, c.write && c.verdict != Good);
+    }
 }
 
 } // namespace

@@ -84,17 +84,19 @@ TEST(CommonSection, FirmwareLabel) {
         EXPECT_EQ(Shown(ImageWith({{reg::Firmware, value}})).ctrl.VER, text) << value;
 }
 
-TEST(CommonSection, AddressTakesOneTo127AndAlwaysClearsItsHighByte) {
+TEST(CommonSection, AddressTakesOneTo127AndKeepsTheUnitsHighByte) {
     const RegisterImage image = ImageWith({{reg::NetworkAddress, 0x1242}});
     WindowControls w;
-    for (auto [text, expected] : std::vector<std::pair<std::string, std::uint16_t>>{{"127", 0x007F},
-                                                                                    {"1", 0x0001},
-                                                                                    {"$10", 0x0010},
-                                                                                    {"128", 0x0042},
-                                                                                    {"0", 0x0042},
-                                                                                    {"-5", 0x0042},
-                                                                                    {"12a", 0x0042},
-                                                                                    {"", 0x0042}}) {
+    for (auto [text, expected] :
+         std::vector<std::pair<std::string, std::uint16_t>>{{"127", 0x127F},
+                                                            {"1", 0x1201},
+                                                            {"$10", 0x1210},
+                                                            {"128", 0x1242},
+                                                            {"0", 0x1242},
+                                                            {"-5", 0x1242},
+                                                            {"12a", 0x1242},
+                                                            {"4674", 0x1242},
+                                                            {"", 0x1242}}) {
         w.ctrl.ADR = text;
         EXPECT_EQ(ReadBackRegister(w, image, reg::NetworkAddress), expected) << text;
     }
@@ -143,8 +145,8 @@ TEST(CommonSection, PanelListHeldOpenIsNeitherSetNorReadButSpeedListIs) {
     w.ctrl.SPD.index = 2;
     const RegisterImage back =
         ReadBack(w, ImageWith({{reg::PanelType, 0x5503}, {reg::NetworkSpeed, 0x5505}}));
-    EXPECT_EQ(RegisterValue(back, reg::PanelType), 0x0003); // high byte cleared all the same
-    EXPECT_EQ(RegisterValue(back, reg::NetworkSpeed), 0x0002);
+    EXPECT_EQ(RegisterValue(back, reg::PanelType), 0x5503); // no control owns the high byte
+    EXPECT_EQ(RegisterValue(back, reg::NetworkSpeed), 0x5502);
 }
 
 TEST(CommonSection, ParityTheButtonsCannotShowIsKept) {
@@ -444,7 +446,7 @@ TEST(Delays, RegisterShownInFull) {
 
 // ---- start sources and blockings -----------------------------------------------------------
 
-TEST(Matrix, BoxesFollowTheirBitsAndTheRestComesBackZero) {
+TEST(Matrix, BoxesFollowTheirBitsAndTheRestComesBackAsItWas) {
     const RegisterImage image =
         ImageWith({{99, 0x0401}, {96, 0xF800}, {106, 0x0200}, {107, 0x0400}, {115, 0x0003}});
     const WindowControls w = Shown(image);
@@ -458,20 +460,20 @@ TEST(Matrix, BoxesFollowTheirBitsAndTheRestComesBackZero) {
 
     const RegisterImage back = ReadBack(w, image);
     EXPECT_EQ(RegisterValue(back, 99), 0x0401);
-    EXPECT_EQ(RegisterValue(back, 96), 0x0000);
+    EXPECT_EQ(RegisterValue(back, 96), 0xF800);
     EXPECT_EQ(RegisterValue(back, 106), 0x0200);
-    EXPECT_EQ(RegisterValue(back, 107), 0x0000);
+    EXPECT_EQ(RegisterValue(back, 107), 0x0400);
     EXPECT_EQ(RegisterValue(back, 115), 0x0003);
 }
 
-TEST(Matrix, TickedBoxesBuildTheWholeRegister) {
+TEST(Matrix, TickedBoxesSetTheirBitsAndLeaveTheUnshownOnes) {
     WindowControls w;
     w.unit[2].FIN[8] = w.unit[2].FIN[9] = true;
     w.unit[5].FIN[5] = w.unit[5].BIN[5] = true;
     const RegisterImage back = ReadBack(w, ImageWith({{98, 0xFFFF}, {108, 0xFFFF}}));
-    EXPECT_EQ(back[196], 0x03);
+    EXPECT_EQ(back[196], 0xFB); // bit 10 (FINA_2) cleared, bits 11..15 as they were
     EXPECT_EQ(back[197], 0x00);
-    EXPECT_EQ(RegisterValue(back, 108), 0x0000);
+    EXPECT_EQ(RegisterValue(back, 108), 0xFC00);
     EXPECT_EQ(RegisterValue(back, 101), 0x0020);
     EXPECT_EQ(RegisterValue(back, 111), 0x0020);
 }

@@ -98,12 +98,7 @@ class Random {
         SetMaybe(image, reg::NetworkTimeout, 1, 5000);
         SetMaybe(image, reg::PanelType, 0, 3);
         if (Chance(30)) SetRegisterValue(image, reg::CommandSignal, 170);
-        for (int r : {reg::NetworkAddress, reg::NetworkSpeed, reg::NetworkParity, reg::PanelType})
-            image[2 * r] = 0;
-        for (int k = 0; k < kUnitPanels; ++k) {
-            image[2 * reg::StartSources(k)] &= 0x07;
-            image[2 * reg::BlockSources(k)] &= 0x03;
-        }
+        // High bytes and the bits above the matrix boxes stay as random as the unit may send them.
         return image;
     }
 
