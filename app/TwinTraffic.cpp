@@ -12,18 +12,8 @@
 
 using namespace korvan;
 
-namespace {
-
-// Hands the record to the engine as its observer.
-template <class Engine> void WatchExchanges(Engine& engine, ExchangeObserver* observer) {
-    if constexpr (requires { engine.SetExchangeObserver(observer); })
-        engine.SetExchangeObserver(observer);
-}
-
-} // namespace
-
 void TWIN::ConnectTrafficView() {
-    WatchExchanges(Engine, &Traffic);
+    Engine.SetExchangeObserver(&Traffic);
 
     auto* f2 = new QShortcut(QKeySequence(Qt::Key_F2), this);
     f2->setContext(Qt::WindowShortcut);

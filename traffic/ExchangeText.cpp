@@ -138,7 +138,8 @@ std::string CountersText(const TrafficCounters& c) {
         any = true;
     }
     if (!any) text += " нет";
-    text += Format("   Потери связи: %lld   Записи подтверждены: %lld",
+    text += Format("   Исключения: %lld   Потери связи: %lld   Записи подтверждены: %lld",
+                   static_cast<long long>(c.Of(ExchangeVerdict::Exception)),
                    static_cast<long long>(c.linkLosses), static_cast<long long>(c.writesConfirmed));
     return text;
 }

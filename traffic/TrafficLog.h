@@ -23,9 +23,10 @@ struct TrafficCounters {
     std::int64_t Of(ExchangeVerdict verdict) const { return verdicts[static_cast<int>(verdict)]; }
 };
 
-// A verdict the link pays for: neither the answer asked for nor a good reply set aside.
+// A verdict the link pays for. The unit's refusal is not one: the unit is there and answered.
 constexpr bool IsFailure(ExchangeVerdict verdict) {
-    return verdict != ExchangeVerdict::Good && verdict != ExchangeVerdict::Ignored;
+    return verdict != ExchangeVerdict::Good && verdict != ExchangeVerdict::Ignored &&
+           verdict != ExchangeVerdict::Exception;
 }
 
 class TrafficLog final : public ExchangeObserver {

@@ -94,7 +94,8 @@ TEST(TrafficLog, KeepsTheLastExchangesAndCountsEveryOne) {
     for (const std::int64_t n : c.verdicts)
         sum += n;
     EXPECT_EQ(sum, c.requests);
-    EXPECT_NE(CountersText(c).find("нет ответа 1, ошибка CRC 1, исключение 1"), std::string::npos)
+    EXPECT_NE(CountersText(c).find("Отказы: нет ответа 1, ошибка CRC 1   Исключения: 1"),
+              std::string::npos)
         << CountersText(c);
 
     log.Clear();
