@@ -14,10 +14,13 @@ const std::array<const char*, kExchangeColumnCount> kExchangeColumnTitles{
 
 namespace {
 
+// Russian text takes two bytes a letter: the result is sized to what the format needs.
 std::string Format(const char* format, auto... values) {
-    char text[96];
-    const int length = std::snprintf(text, sizeof text, format, values...);
-    return std::string(text, static_cast<std::size_t>(std::clamp(length, 0, 95)));
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    if (length <= 0) return {};
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, values...);
+    return text;
 }
 
 int Word(const std::array<std::uint8_t, 8>& request, int at) {

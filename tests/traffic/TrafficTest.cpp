@@ -97,6 +97,8 @@ TEST(TrafficLog, KeepsTheLastExchangesAndCountsEveryOne) {
     EXPECT_NE(CountersText(c).find("Отказы: нет ответа 1, ошибка CRC 1   Исключения: 1"),
               std::string::npos)
         << CountersText(c);
+    EXPECT_TRUE(CountersText(c).ends_with("Потери связи: 1   Записи подтверждены: 1"))
+        << CountersText(c);
 
     log.Clear();
     EXPECT_EQ(log.Size(), 0);
