@@ -20,7 +20,7 @@ constexpr int kExchangeColumnCount = 6;
 extern const std::array<const char*, kExchangeColumnCount> kExchangeColumnTitles;
 
 // Bytes in the view's reply column before the rest is cut off with a mark.
-constexpr int kShownReplyBytes = 48;
+constexpr int kShownReplyBytes = 24;
 
 // "14:03:27.045", local time.
 std::string ClockText(std::chrono::system_clock::time_point at);

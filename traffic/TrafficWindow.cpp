@@ -19,7 +19,7 @@ namespace korvan {
 
 namespace {
 
-constexpr int kColumnWidths[kExchangeColumnCount] = {90, 200, 330, 90, 170, 110};
+constexpr int kColumnWidths[kExchangeColumnCount] = {90, 170, 520, 90, 150, 110};
 
 } // namespace
 
@@ -86,7 +86,7 @@ TrafficWindow::TrafficWindow(TrafficLog& log, QWidget* parent)
                                             QStringLiteral("обмен.csv"),
                                             QStringLiteral("CSV (*.csv)"));
     };
-    resize(1100, 600);
+    resize(1240, 560);
     ShowCounters();
 }
 
