@@ -3,6 +3,7 @@
 // widgets.
 #include "LinkLoss.h"
 #include "MessageBoxes.h"
+#include "PortList.h"
 #include "WindowThread.h"
 #include "monitor_code_3.h"
 
@@ -60,6 +61,8 @@ void TWIN::ConnectHandlers() {
     const CommonWidgets& c = Widgets.ctrl;
     connect(c.COM, &QComboBox::currentIndexChanged, this, &TWIN::COMChange);
     connect(c.PCSPD, &QComboBox::currentIndexChanged, this, &TWIN::PCSPDChange);
+    // Watching before the first read of the list, so that no change falls between the two.
+    new PortListWatch([this] { RefreshPortList(); }, this);
     connect(c.GO_BUT, &QPushButton::clicked, this, &TWIN::GO_BUTClick);
     connect(c.ST_BUT, &QPushButton::clicked, this, &TWIN::ST_BUTClick);
     connect(c.RES_BUT, &QPushButton::clicked, this, &TWIN::RES_BUTClick);
@@ -85,14 +88,12 @@ void TWIN::FormCreate() {
         win::HandleException(std::current_exception());
         return;
     }
+    SetPortItems(com, ports, false);
     {
         const QSignalBlocker quiet(com);
-        com->clear();
-        for (const std::string& port : ports)
-            com->addItem(QString::fromStdString(port));
         com->setCurrentIndex(com->count() - 1);
     }
-    COMPORT.SetPort(com->currentText().toStdString());
+    COMPORT.SetPort(SelectedPort(com));
     try {
         COMPORT.Open();
     } catch (...) {
@@ -109,7 +110,7 @@ void TWIN::FormCreate() {
 void TWIN::COMChange() {
     try {
         COMPORT.Close();
-        COMPORT.SetPort(Widgets.ctrl.COM->currentText().toStdString());
+        COMPORT.SetPort(SelectedPort(Widgets.ctrl.COM));
         COMPORT.Open();
     } catch (...) {
         // Polling stays stopped until the program is started again, as the message says.
@@ -117,6 +118,17 @@ void TWIN::COMChange() {
         ShowLinkLost();
         StationMessageBox(MessageKind::Error, kPortErrorText);
     }
+}
+
+// Devices came or went: the list follows; the selected port stays selected and is not reopened.
+void TWIN::RefreshPortList() {
+    std::vector<std::string> ports;
+    try {
+        ListSerialPorts(ports);
+    } catch (const EComPort&) {
+        return; // the list stays as it was
+    }
+    SetPortItems(Widgets.ctrl.COM, ports, true);
 }
 
 void TWIN::PCSPDChange() {

@@ -1,6 +1,9 @@
 #include "Widgets.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QValidator>
@@ -106,6 +109,62 @@ void TPanel::mouseReleaseEvent(QMouseEvent* event) {
 TEditField::TEditField(QWidget* parent) : QLineEdit(parent) {
     setFrame(false);
     setValidator(new LengthValidator(this));
+    connect(this, &QLineEdit::textChanged, this, &TEditField::FitText);
+}
+
+int TEditField::TextStretch() const {
+    const int stretch = font().stretch();
+    return stretch == QFont::AnyStretch ? 100 : stretch;
+}
+
+void TEditField::resizeEvent(QResizeEvent* event) {
+    QLineEdit::resizeEvent(event);
+    FitText();
+}
+
+void TEditField::paintEvent(QPaintEvent* event) {
+    // A text set with the field's signals blocked (as the window does when it shows the unit)
+    // raises no textChanged: it is fitted here, before it is drawn.
+    if (text() != fittedText_) FitText();
+    QLineEdit::paintEvent(event);
+}
+
+void TEditField::changeEvent(QEvent* event) {
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange) FitText();
+}
+
+void TEditField::FitText() {
+    // What the line edit draws beside the text: three digits just fit the 20-pixel delay fields.
+    constexpr int kInnerMargins = 2;
+    constexpr int kNarrowest = 40; // percent; below that the digits run into each other
+    if (fitting_) return;
+    fitting_ = true;
+    fittedText_ = text();
+    QFont wide = font();
+    wide.setStretch(100);
+    const int room = contentsRect().width() - kInnerMargins;
+    const int needed = QFontMetrics(wide).horizontalAdvance(text());
+    int stretch = 100;
+    if (needed > room && needed > 0) stretch = std::max(kNarrowest, 100 * room / needed);
+    // Narrowed glyphs round their advances: step down until the text really fits.
+    QFont narrow = wide;
+    narrow.setStretch(stretch);
+    for (; stretch > kNarrowest; --stretch) {
+        narrow.setStretch(stretch);
+        if (QFontMetrics(narrow).horizontalAdvance(text()) <= room) break;
+    }
+    if (stretch != TextStretch()) {
+        QFont fitted = font();
+        fitted.setStretch(stretch);
+        setFont(fitted);
+    }
+    if (stretch < 100)
+        setToolTip(text());
+    else if (fittedTip_)
+        setToolTip(QString());
+    fittedTip_ = stretch < 100;
+    fitting_ = false;
 }
 
 void TEditField::SetTypedLengthLimit(int limit) {

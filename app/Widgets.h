@@ -79,7 +79,9 @@ class TPanel : public QFrame {
 };
 
 // Borderless edit field. The length limit applies to typing and pasting only: a longer value set
-// from code (a delay of 1000 in a three-character field) is shown and read back in full.
+// from code (a delay of 1000 in a three-character field) is shown and read back in full. A text
+// wider than the field is drawn in narrower letters so that every character stays in sight (a
+// cut-off "1000" would read as "100"); the tooltip then shows it too.
 class TEditField : public QLineEdit {
     Q_OBJECT
   public:
@@ -92,11 +94,22 @@ class TEditField : public QLineEdit {
     // or by shortening when the operator edits.
     bool MayHold(qsizetype length) const;
 
+    // The horizontal stretch the text is drawn with, in percent (100 when it fits as it is).
+    int TextStretch() const;
+
   protected:
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
+    void FitText();
+
     int limit_ = 32767;
+    bool fitting_ = false;
+    bool fittedTip_ = false; // the tooltip is the text, set because it did not fit
+    QString fittedText_;     // the text the stretch was worked out for
     bool operatorEditing_ = false;
     qsizetype lengthBeforeEdit_ = 0;
 };

@@ -1,7 +1,7 @@
 // KORVAN PRO: the station's program entry.
 #include "QtWindowThread.h"
 #include "StationLook.h"
-#include "monitor_code_3.h"
+#include "StationMain.h"
 
 #include <QApplication>
 
@@ -14,8 +14,5 @@ int main(int, char** argv) {
     QApplication::setApplicationName(QStringLiteral("KORVAN PRO"));
     korvan::InstallQtWindowThread();
     korvan::ApplyStationLook(app);
-
-    TWIN WIN;
-    WIN.ShowAtStart();
-    return QApplication::exec();
+    return korvan::RunStation();
 }

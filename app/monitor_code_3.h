@@ -71,6 +71,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void COMChange();
     void PCSPDChange();
     void FormClose();
+    void RefreshPortList();
     void SEND_TIMTimer();
     void COMPORTRxChar(korvan::TBComPort* Sender, std::int32_t Count);
     void TIMEOUTTimer();

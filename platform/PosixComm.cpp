@@ -6,6 +6,7 @@
 // edge-triggered epoll descriptor that reports every arrival of input, the event's own
 // descriptor) and moves the transfer on; any call on the device does the same.
 #include "PosixObjects.h"
+#include "PosixPortClaim.h"
 #include "PosixTermios.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -54,10 +56,11 @@ DWORD OpenError(int error) {
     case ENXIO:
         return ERROR_FILE_NOT_FOUND;
     case EBUSY:
-    case EACCES:
-    case EPERM:
     case EWOULDBLOCK:
         return ERROR_ACCESS_DENIED;
+    case EACCES:
+    case EPERM:
+        return ERROR_PRIVILEGE_NOT_HELD;
     case EISDIR:
     case ENOTDIR:
     case ELOOP:
@@ -106,7 +109,8 @@ class CommDevice final : public Object,
                          public IoSource,
                          public std::enable_shared_from_this<CommDevice> {
   public:
-    CommDevice(int fd, bool terminal, bool locked) : fd_(fd), terminal_(terminal), locked_(locked) {
+    CommDevice(int fd, bool terminal, PortClaim claim)
+        : fd_(fd), terminal_(terminal), claim_(std::move(claim)) {
         dcb_.DCBlength = sizeof(DCB);
         dcb_.BaudRate = 9600;
         dcb_.fBinary = 1;
@@ -118,10 +122,9 @@ class CommDevice final : public Object,
     }
     ~CommDevice() override { CloseDescriptors(); }
 
-    // Makes the terminal exclusive and ready; errno on failure.
-    int Prepare(bool exclusive) {
+    // Makes the terminal ready; errno on failure.
+    int Prepare() {
         if (!terminal_) return 0;
-        if (exclusive && ioctl(fd_, TIOCEXCL) == 0) exclusive_ = true;
         if (int error = SetRawMode(fd_)) return error;
         // A freshly opened port starts with an empty input queue.
         tcflush(fd_, TCIFLUSH);
@@ -130,6 +133,8 @@ class CommDevice final : public Object,
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLET;
         if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &ev) < 0) return errno;
+        readMoved_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (readMoved_ < 0) return errno;
         int lines = 0;
         hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
         modemLines_ = lines;
@@ -161,6 +166,10 @@ class CommDevice final : public Object,
         case kRead:
             if (!read_.active) return;
             set.Add(fd_, POLLIN);
+            // Another thread may take bytes into this read while we sleep; it wakes us so that
+            // the interval is counted from its last byte.
+            DrainReadMoved();
+            set.Add(readMoved_, POLLIN);
             set.WakeBy(read_.deadline);
             if (read_.interval != 0 && read_.done != 0) {
                 set.WakeBy(read_.lastByte + std::chrono::milliseconds(read_.interval));
@@ -626,6 +635,7 @@ class CommDevice final : public Object,
                 if (n > 0) {
                     r.done += static_cast<DWORD>(n);
                     r.lastByte = now;
+                    if (r.interval != 0) NoteReadMoved();
                     inCount_ = std::max<std::int64_t>(0, inCount_ - n);
                 } else if (n == 0 || errno == EIO) {
                     // Nothing to read although the queue said there was: the line hung up.
@@ -684,10 +694,18 @@ class CommDevice final : public Object,
         if (now >= w.deadline) Complete(w, ERROR_SUCCESS, w.done);
     }
 
+    void NoteReadMoved() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(readMoved_, &one, sizeof one);
+    }
+    void DrainReadMoved() {
+        std::uint64_t value = 0;
+        [[maybe_unused]] ssize_t n = ::read(readMoved_, &value, sizeof value);
+    }
+
     void CloseDescriptors() {
         if (fd_ >= 0) {
-            if (exclusive_) ioctl(fd_, TIOCNXCL); // on a pseudo-terminal it outlives the descriptor
-            if (locked_) flock(fd_, LOCK_UN);
+            ReleaseDevice(fd_, claim_);
             close(fd_);
             fd_ = -1;
         }
@@ -695,14 +713,18 @@ class CommDevice final : public Object,
             close(epoll_);
             epoll_ = -1;
         }
+        if (readMoved_ >= 0) {
+            close(readMoved_);
+            readMoved_ = -1;
+        }
     }
 
     std::mutex mutex_;
     int fd_;
     int epoll_ = -1;
+    int readMoved_ = -1; // eventfd: a read's last-byte time has changed
     const bool terminal_;
-    const bool locked_;
-    bool exclusive_ = false;
+    PortClaim claim_;
     bool closed_ = false;
     bool dead_ = false;
 
@@ -769,22 +791,23 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     const int fd = open(fileName, flags);
     if (fd < 0) return Fail(OpenError(errno), INVALID_HANDLE_VALUE);
 
-    // Share mode 0: nobody else may open the device while we hold it. flock holds against every
-    // process that also asks for it, root included; TIOCEXCL against every other opener but root.
-    const bool exclusive = shareMode == 0;
-    if (exclusive && flock(fd, LOCK_EX | LOCK_NB) < 0) {
-        const int error = errno;
-        close(fd);
-        return Fail(OpenError(error), INVALID_HANDLE_VALUE);
+    // Share mode 0: nobody else may have the device while we hold it.
+    PortClaim claim;
+    if (shareMode == 0) {
+        if (int error = ClaimDevice(fd, fileName, claim)) {
+            close(fd);
+            return Fail(OpenError(error), INVALID_HANDLE_VALUE);
+        }
     }
     std::shared_ptr<CommDevice> device;
     try {
-        device = std::make_shared<CommDevice>(fd, isatty(fd) == 1, exclusive);
+        device = std::make_shared<CommDevice>(fd, isatty(fd) == 1, std::move(claim));
     } catch (const std::bad_alloc&) {
+        ReleaseDevice(fd, claim);
         close(fd);
         return Fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
     }
-    if (int error = device->Prepare(exclusive)) {
+    if (int error = device->Prepare()) {
         device->Closing();
         return Fail(error == EIO ? ERROR_GEN_FAILURE : OpenError(error), INVALID_HANDLE_VALUE);
     }

@@ -1,14 +1,19 @@
 // The one registry key the station reads, HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM: the
 // machine's serial devices. Each value's data is a device name to which "/dev/" is prefixed to
 // open it: every terminal that a device driver has registered (/sys/class/tty/NAME/device/driver
-// exists), except the kernel's placeholder UART ports whose type reads 0, and every symbolic link
-// directly in /dev that points to a pseudo-terminal /dev/pts/N, the virtual ports of socat or the
-// unit simulator.
+// exists) and that has its node in /dev, except the kernel's placeholder UART ports whose type
+// reads 0 and the active kernel consoles; and every symbolic link directly in /dev that points
+// to a pseudo-terminal /dev/pts/N, the virtual ports of socat or the unit simulator. Names are
+// bytes as the system has them; one too long for the 256-byte buffers of the key's readers is
+// left out.
 #include "PosixObjects.h"
 
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -19,6 +24,9 @@ namespace korvan::posix {
 namespace {
 
 constexpr char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr char kValuePrefix[] = "\\Device\\";
+// Value name and data, each with its terminating zero, fit in 256 bytes.
+constexpr std::size_t kLongestName = 256 - 1 - (sizeof kValuePrefix - 1);
 
 std::mutex rootMutex;
 std::string& RootRef() {
@@ -67,8 +75,27 @@ bool IsPlaceholderPort(const std::string& ttyFolder) {
     return type >> value && value == 0;
 }
 
-bool IsPseudoTerminalPath(std::string target) {
-    if (target.rfind("/dev/", 0) != 0) target = "/dev/" + target;
+// The kernel consoles in use ("tty0 ttyS0"): a serial one carries the system's messages and
+// maybe a login, and is nobody's Modbus line.
+std::set<std::string> ActiveConsoles(const std::string& root) {
+    std::ifstream active(Join(root, "/sys/class/tty/console/active"));
+    return {std::istream_iterator<std::string>(active), std::istream_iterator<std::string>()};
+}
+
+// Where the link at path (as seen from "/") ends, following chains of links inside the tree, a
+// relative target read from its link's folder; empty for a loop.
+std::string FinalTarget(const std::string& root, std::string path) {
+    for (int hop = 0; hop < 8; ++hop) {
+        char target[4096];
+        const ssize_t n = readlink(Join(root, path).c_str(), target, sizeof target - 1);
+        if (n <= 0) return path;
+        target[n] = '\0';
+        path = (std::filesystem::path(path).parent_path() / target).lexically_normal().string();
+    }
+    return {};
+}
+
+bool IsPseudoTerminalPath(const std::string& target) {
     constexpr char prefix[] = "/dev/pts/";
     if (target.rfind(prefix, 0) != 0) return false;
     const std::string number = target.substr(sizeof prefix - 1);
@@ -84,31 +111,30 @@ bool ReadDeviceMap(const std::string& root, std::vector<Value>& values) {
     const std::string ttyClass = Join(root, "/sys/class/tty");
     DIR* dir = opendir(ttyClass.c_str());
     if (!dir) return false;
+    const std::string devFolder = Join(root, "/dev");
+    const std::set<std::string> consoles = ActiveConsoles(root);
     while (dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
+        if (name == "." || name == ".." || name.size() > kLongestName) continue;
         const std::string folder = ttyClass + "/" + name;
         if (!Exists(folder + "/device/driver") || IsPlaceholderPort(folder)) continue;
-        values.push_back({"\\Device\\" + name, name});
+        struct stat node {};
+        if (consoles.count(name) || lstat((devFolder + "/" + name).c_str(), &node) != 0) continue;
+        values.push_back({kValuePrefix + name, name});
     }
     closedir(dir);
 
-    const std::string devFolder = Join(root, "/dev");
     if (DIR* dev = opendir(devFolder.c_str())) {
         while (dirent* entry = readdir(dev)) {
             const std::string name = entry->d_name;
+            if (name.size() > kLongestName) continue;
             const std::string link = devFolder + "/" + name;
             struct stat st {};
             if (lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
-            char target[4096];
-            const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-            if (n <= 0) continue;
-            target[n] = '\0';
-            std::string resolved = target;
+            const std::string resolved = FinalTarget(root, "/dev/" + name);
             if (!IsPseudoTerminalPath(resolved)) continue;
-            if (resolved.rfind("/dev/", 0) != 0) resolved = "/dev/" + resolved;
             if (!Exists(Join(root, resolved))) continue; // the pair behind it is gone
-            values.push_back({"\\Device\\" + name, name});
+            values.push_back({kValuePrefix + name, name});
         }
         closedir(dev);
     }

@@ -39,8 +39,10 @@ int SetRawMode(int fd) {
                    IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    t.c_cflag &= ~(CRTSCTS | HUPCL);
-    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~CRTSCTS;
+    // HUPCL: the kernel drops DTR and RTS when the last descriptor closes, also when the process
+    // was killed and could not drop them itself.
+    t.c_cflag |= CLOCAL | CREAD | HUPCL;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     return Put(fd, t);

@@ -7,7 +7,8 @@
 namespace korvan::posix {
 
 // Raw bytes in both directions: no line editing, echo, signals, translation or flow control;
-// reads return at once (VMIN = VTIME = 0); the modem lines do not own the line (CLOCAL).
+// reads return at once (VMIN = VTIME = 0); the modem lines do not own the line (CLOCAL); DTR and
+// RTS drop when the last descriptor closes (HUPCL).
 // Returns 0 or errno.
 int SetRawMode(int fd);
 

@@ -14,6 +14,8 @@ namespace {
 
 const char kNoSuchPort[] = "Попытка открыть несуществующий COM-порт";
 const char kPortBusy[] = "Порт занят другой программой";
+const char kNoPermission[] =
+    "Нет прав доступа к порту: пользователь должен входить в группу dialout";
 const char kWriteFailed[] = "Ошибка записи в порт";
 const char kReadFailed[] = "Ошибка чтения из порта";
 const char kPurgeCommFailed[] = "Ошибка функции PurgeComm";
@@ -136,6 +138,8 @@ bool TBComPort::Open() {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) Raise(kNoSuchPort);
         if (error == ERROR_ACCESS_DENIED) Raise(kPortBusy);
+        // The system refused us the device itself, not because someone else holds it.
+        if (error == ERROR_PRIVILEGE_NOT_HELD) Raise(kNoPermission);
         // Any other failure surfaces below, when the invalid handle refuses SetupComm.
     }
     FIsOpen = true;

@@ -159,6 +159,13 @@ TEST(ControlsView, LongValuesSetFromCodeAreKeptWhole) {
     win.Controls.unit[2].delay[1] = "1000";
     win.Controls.unit[2].delay[3] = "65535";
     win.PushControls();
+    // Drawn narrower, not cut, although the window sets the text with the signals blocked.
+    for (const char* name : {"TP1_2", "TP2_2"}) {
+        auto* field = win.findChild<TEditField*>(name);
+        field->grab();
+        EXPECT_LT(field->TextStretch(), 100) << name;
+        EXPECT_EQ(field->toolTip(), field->text()) << name;
+    }
     win.Controls = WindowControls{};
     win.PullControls();
     EXPECT_EQ(win.Controls.unit[2].delay[1], "1000");

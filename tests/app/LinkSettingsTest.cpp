@@ -10,6 +10,8 @@
 #include <deque>
 #include <memory>
 
+#include <unistd.h>
+
 using namespace korvan;
 using namespace korvan::testing;
 
@@ -142,6 +144,48 @@ TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortDoesNotRestartIt) {
     EXPECT_FALSE(PortIsFree(opened.PortPath()));
     EXPECT_FALSE(win->SEND_TIM.isActive());
     EXPECT_EQ(log.shown.size(), 1u);
+}
+
+TEST_F(LinkSettings, TheListFollowsPortsComingAndGoingWithoutReopeningTheOpenOne) {
+    const PtyPair& opened = AddLine();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    const void* handle = win->COMPORT.Handle(); // a reopen would get a new handle
+    TDropList* com = win->Widgets.ctrl.COM;
+
+    const PtyPair& plugged = AddLine();
+    EXPECT_TRUE(WaitFor([&] { return Item(plugged) >= 0; }, 2000));
+    machine.RemovePort(opened.PortName()); // the open port's device goes too: it stays selected
+    machine.RemovePort(plugged.PortName());
+    EXPECT_TRUE(WaitFor([&] { return Item(plugged) < 0; }, 2000));
+    EXPECT_EQ(com->currentIndex(), Item(opened));
+    EXPECT_EQ(win->COMPORT.Handle(), handle);
+    EXPECT_TRUE(win->COMPORT.IsOpen());
+
+    machine.AddPort(plugged.PortName());
+    ASSERT_TRUE(WaitFor([&] { return Item(plugged) >= 0; }, 2000));
+    EXPECT_EQ(win->COMPORT.Handle(), handle);
+    com->setCurrentIndex(Item(plugged));
+    EXPECT_EQ(win->COMPORT.Port(), plugged.PortName());
+    EXPECT_TRUE(win->COMPORT.IsOpen());
+    EXPECT_FALSE(PortIsFree(plugged.PortPath()));
+    EXPECT_TRUE(PortIsFree(opened.PortPath()));
+    EXPECT_TRUE(log.shown.empty());
+}
+
+TEST_F(LinkSettings, APortWhoseNameIsNotTextOpensByItsBytes) {
+    const PtyPair& line = AddLine();
+    machine.RemovePort(line.PortName());
+    const std::string name = "ttyKVT\xC0\xFF" + std::to_string(getpid());
+    struct Link {
+        std::string path;
+        ~Link() { unlink(path.c_str()); }
+    } link{"/dev/" + name};
+    ASSERT_EQ(symlink(line.PortPath().c_str(), link.path.c_str()), 0);
+    machine.AddPort(name);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(win->COMPORT.Port(), name);
+    EXPECT_FALSE(PortIsFree(line.PortPath()));
+    win.reset();
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -24,6 +26,8 @@
 #include <unistd.h>
 
 namespace korvan::testing {
+
+namespace fs = std::filesystem;
 
 FakeMachine::FakeMachine(bool readable) : previous_(posix::DeviceMapRoot()) {
     QDir root(root_.path());
@@ -37,8 +41,18 @@ FakeMachine::~FakeMachine() {
 }
 
 void FakeMachine::AddPort(const std::string& name) {
-    // A terminal with a driver behind it, as the kernel lists a real serial port.
-    QDir(root_.path()).mkpath(QString::fromStdString("sys/class/tty/" + name + "/device/driver"));
+    // A terminal with a driver behind it and its node, as the kernel lists a real serial port.
+    // Names are bytes here, as in the system.
+    const fs::path root = root_.path().toStdString();
+    fs::create_directories(root / "sys/class/tty" / name / "device/driver");
+    fs::create_directories((root / "dev" / name).parent_path());
+    std::ofstream(root / "dev" / name) << "";
+}
+
+void FakeMachine::RemovePort(const std::string& name) {
+    const fs::path root = root_.path().toStdString();
+    fs::remove(root / "dev" / name);
+    fs::remove_all(root / "sys/class/tty" / name);
 }
 
 MessageLog::MessageLog() {
@@ -142,7 +156,14 @@ int ModbusPeer::Count(const std::string& line) {
 }
 
 bool ModbusPeer::Set(int reg, int value) {
-    const std::string command = "set " + std::to_string(reg) + " " + std::to_string(value);
+    return Command("set " + std::to_string(reg) + " " + std::to_string(value));
+}
+
+bool ModbusPeer::Bend(const std::string& kind) {
+    return Command("bend " + kind);
+}
+
+bool ModbusPeer::Command(const std::string& command) {
     const int before = Count(command);
     const std::string line = command + "\n";
     if (write(toPeer_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return false;

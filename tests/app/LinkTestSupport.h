@@ -28,6 +28,7 @@ class FakeMachine {
     ~FakeMachine(); // the previous device map comes back
 
     void AddPort(const std::string& name);
+    void RemovePort(const std::string& name); // the device node goes, as when unplugged
 
   private:
     QTemporaryDir root_;
@@ -79,8 +80,11 @@ class ModbusPeer {
     // Changes a register without a write from the master; the window's events are served until
     // the slave has taken it.
     bool Set(int reg, int value);
+    // Bends the slave's next fitting reply ("length", "address", "echo"; see modbus_peer.py).
+    bool Bend(const std::string& kind);
 
   private:
+    bool Command(const std::string& command); // sends it and waits for its acknowledgement
     void Drain(int waitMs);
     void WaitBlocking(const std::string& line);
 

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 using namespace korvan;
 using namespace korvan::testing;
@@ -17,6 +19,18 @@ namespace {
 // A master unit in use (drive type 1) at address 7, one unit on the network, firmware 2.05, the
 // first unit's start sources 1 and 3.
 const std::vector<std::string> kUnit{"0=1", "80=7", "85=1", "86=0x0205", "96=5"};
+
+// Every exchange as the engine judged it.
+struct Verdicts : ExchangeObserver {
+    std::vector<std::pair<ExchangeVerdict, std::uint8_t>> seen; // verdict, function asked for
+    void ExchangeClosed(const ExchangeRecord& record) noexcept override {
+        seen.emplace_back(record.verdict, record.request[1]);
+    }
+    int Count(ExchangeVerdict verdict) const {
+        return static_cast<int>(std::count_if(seen.begin(), seen.end(),
+                                              [&](const auto& s) { return s.first == verdict; }));
+    }
+};
 
 class PeerExchange : public ::testing::Test {
   protected:
@@ -80,7 +94,7 @@ TEST_F(PeerExchange, ReadsFollowTheFirmwareAndAnEditReachesTheSlave) {
     QTest::keyClicks(adr, "12");
     ASSERT_EQ(adr->text(), "12");
     ASSERT_TRUE(WaitFor([&] { return Shown(80) == 12; }));
-    EXPECT_GE(peer->Count("write 80 12"), 1); // again only if an echo came too late
+    EXPECT_EQ(peer->Count("write 80 12"), 1);
     EXPECT_EQ(RegisterValue(win->Engine.WantedImage, 80), 12);
 
     // The next reads bring the same image back: nothing more is written.
@@ -138,6 +152,61 @@ TEST_F(PeerExchange, LinkLostAfterThreeFailedExchangesAndBackAtTheFirstReply) {
     EXPECT_EQ(rows[6].credit, 3);
     EXPECT_EQ(rows[6].online, kGreen);
     EXPECT_EQ(rows[6].out, kGreen);
+    EXPECT_TRUE(log.shown.empty());
+}
+
+// A slave that misbehaves now and then, and a unit whose registers carry bits no control shows:
+// a wrong-length reply, a reply from another address and a wrong echo each fail their exchange,
+// none of them nor the unshown bits leads to a write, and every good reply refreshes the window.
+TEST_F(PeerExchange, MisbehavingSlaveFailsItsExchangesAndNothingIsWritten) {
+    peer.reset(); // one slave on the line
+    peer = std::make_unique<ModbusPeer>(
+        line.PeerPath(),
+        std::vector<std::string>{"0=0xC001", "3=0xF0FC", "80=0x0107", "81=0x0103", "82=0x0301",
+                                 "84=0x0202", "85=1", "86=0x0305", "96=0xF805", "106=0xFC01"});
+    Verdicts verdicts;
+    ASSERT_NO_FATAL_FAILURE(Start());
+    win->Engine.SetExchangeObserver(&verdicts);
+    ASSERT_TRUE(WaitFor([&] { return peer->Count("read 0 116") >= 2; }));
+    EXPECT_EQ(win->Widgets.ctrl.ADR->text(), "263");
+
+    for (const auto& [kind, verdict] : {std::pair{"length", ExchangeVerdict::WrongLength},
+                                        std::pair{"address", ExchangeVerdict::WrongAddress}}) {
+        ASSERT_TRUE(peer->Bend(kind));
+        ASSERT_TRUE(WaitFor([&] { return verdicts.Count(verdict) == 1; })) << kind;
+        EXPECT_EQ(Shown(80), 0x0107) << kind;
+        EXPECT_EQ(win->Engine.LinkCredit, 2) << kind;
+        ASSERT_TRUE(WaitFor([&] { return win->Engine.LinkCredit == 3; })) << kind;
+    }
+
+    // The operator's own write, answered with a wrong echo the first time: it fails and the same
+    // write goes again.
+    ASSERT_TRUE(peer->Bend("echo"));
+    TEditField* delay = win->Widgets.unit[0].delay[0];
+    delay->selectAll();
+    QTest::keyClicks(delay, "12");
+    ASSERT_TRUE(WaitFor([&] { return Shown(4) == 12; }));
+    EXPECT_EQ(verdicts.Count(ExchangeVerdict::EchoMismatch), 1);
+    EXPECT_EQ(peer->Count("bent echo"), 1);
+
+    // From here on every exchange is a read whose reply is applied: the window follows a change
+    // of the unit at the next poll.
+    const std::size_t from = verdicts.seen.size();
+    ASSERT_TRUE(peer->Set(2, 0x0001));
+    ASSERT_TRUE(WaitFor([&] { return win->Widgets.unit[0].IN[0]->colour() == kRed; }));
+    const int reads = peer->Reads();
+    ASSERT_TRUE(WaitFor([&] { return peer->Reads() >= reads + 4; }));
+    for (std::size_t i = from; i < verdicts.seen.size(); ++i) {
+        EXPECT_EQ(verdicts.seen[i].first, ExchangeVerdict::Good) << i;
+        EXPECT_EQ(verdicts.seen[i].second, kReadHoldingRegisters) << i;
+    }
+    std::vector<std::string> writes;
+    for (const std::string& seen : peer->Lines())
+        if (seen.rfind("write", 0) == 0) writes.push_back(seen);
+    EXPECT_EQ(writes, (std::vector<std::string>{"write 4 12", "write 4 12"}));
+    EXPECT_EQ(Shown(80), 0x0107);
+    EXPECT_EQ(Shown(96), 0xF805);
+    win->Engine.SetExchangeObserver(nullptr);
     EXPECT_TRUE(log.shown.empty());
 }
 

@@ -82,6 +82,24 @@ TEST(EditField, ThreeDigitsFitTheTwentyPixelDelayField) {
     EXPECT_EQ(InkOf(20, "888", true), whole);
 }
 
+// A value wider than its field is drawn narrower, never cut to a different number, and its full
+// text is in the tooltip; once it fits again, the field looks and reads as before.
+TEST(EditField, WideValuesAreNarrowedNotCut) {
+    EXPECT_NE(InkOf(20, "1000", false), InkOf(20, "100", false));
+    EXPECT_NE(InkOf(20, "65535", false), InkOf(20, "655", false));
+    TEditField edit;
+    edit.setFont(StationFont());
+    edit.resize(20, 13);
+    for (const char* text : {"1000", "65535", "888", "1000"}) {
+        edit.setText(text);
+        const bool fits = QString(text).size() <= 3;
+        EXPECT_EQ(edit.TextStretch() == 100, fits) << text;
+        EXPECT_LE(edit.fontMetrics().horizontalAdvance(text), 20 - 2) << text;
+        EXPECT_EQ(edit.toolTip(), fits ? QString() : QString(text)) << text;
+        EXPECT_EQ(edit.text(), text);
+    }
+}
+
 TEST(Background, BuiltInPictureDecodesToItsSizeAndIsDark) {
     const QImage picture = LoadBackgroundPicture();
     ASSERT_FALSE(picture.isNull());

@@ -11,6 +11,11 @@ It tells what the master did, one line each on stdout:
   write REGISTER VALUE         a register written by the master
 It takes commands on stdin, each acknowledged on stdout:
   set REGISTER VALUE   ->  set REGISTER VALUE   (changes the datastore without a "write" line)
+  bend KIND            ->  bend KIND            (the next fitting reply goes out bent, with a
+                                                 good CRC; "bent KIND" when it is sent)
+Kinds: "length" drops the last ten registers of a read reply (byte count to match), "address"
+sends a read reply from address 0x37 with register 80 reading 0x1205, "echo" answers a write with
+the value plus one.
 """
 
 import asyncio
@@ -23,6 +28,7 @@ from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
 from pymodbus.framer.rtu_framer import ModbusRtuFramer
 from pymodbus.server import StartAsyncSerialServer
+from pymodbus.utilities import computeCRC
 
 
 def say(line):
@@ -48,9 +54,49 @@ class ReportingBlock(ModbusSequentialDataBlock):
         super().setValues(address, [value])
 
 
+def with_crc(frame):
+    crc = computeCRC(bytes(frame))
+    return bytes(frame) + bytes([crc >> 8, crc & 0xFF])
+
+
+def bent(kind, packet):
+    """The reply packet bent as asked, or None when the kind does not fit this reply."""
+    frame = bytearray(packet[:-2])
+    if kind == "length" and frame[1] == 3 and frame[2] > 20:
+        frame[2] -= 20
+        del frame[-20:]
+    elif kind == "address" and frame[1] == 3 and frame[2] >= 2 * 81:
+        frame[0] = 0x37
+        frame[3 + 2 * 80:3 + 2 * 81] = b"\x12\x05"
+    elif kind == "echo" and frame[1] == 6:
+        value = (frame[4] << 8 | frame[5]) + 1
+        frame[4:6] = bytes([value >> 8 & 0xFF, value & 0xFF])
+    else:
+        return None
+    return with_crc(frame)
+
+
+class BendingFramer(ModbusRtuFramer):
+    """pymodbus' own RTU framer, which bends the next fitting reply when asked to."""
+
+    bends = []
+
+    def buildPacket(self, message):
+        packet = super().buildPacket(message)
+        if BendingFramer.bends:
+            changed = bent(BendingFramer.bends[0], packet)
+            if changed is not None:
+                say(f"bent {BendingFramer.bends.pop(0)}")
+                return changed
+        return packet
+
+
 def read_commands(block):
     for line in sys.stdin:
         words = line.split()
+        if len(words) == 2 and words[0] == "bend":
+            BendingFramer.bends.append(words[1])
+            say(f"bend {words[1]}")
         if len(words) == 3 and words[0] == "set":
             register, value = int(words[1], 0), int(words[2], 0)
             block.set_quietly(register, value)
@@ -71,7 +117,7 @@ def drop_stale_input(device):
 async def serve(device, block):
     store = ModbusSlaveContext(hr=block, zero_mode=True)
     context = ModbusServerContext(slaves=store, single=True)
-    server = await StartAsyncSerialServer(context=context, framer=ModbusRtuFramer, port=device,
+    server = await StartAsyncSerialServer(context=context, framer=BendingFramer, port=device,
                                           baudrate=9600, defer_start=True)
     await server.start()
     if server.transport is None:

@@ -1,4 +1,5 @@
 // Serial devices of the POSIX Win32 layer on a real pseudo-terminal pair.
+#include "PosixPortClaim.h"
 #include "PosixWin32.h"
 #include "PtyPair.h"
 #include "TermiosProbe.h"
@@ -6,14 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +29,7 @@ using korvan::testing::PtyPair;
 using korvan::testing::ReadLineSettings;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+namespace fs = std::filesystem;
 
 double ProcessCpuMs() {
     timespec t{};
@@ -100,21 +107,102 @@ TEST(CommOpen, FailuresMapToTheWin32ErrorsTheComponentTellsApart) {
 }
 
 TEST_F(CommDevice, IsExclusiveWhileOpenAndReleasedByClosing) {
-    // flock holds against this process's second open too, although root passes TIOCEXCL.
+    // flock holds against this process's second open too.
     EXPECT_EQ(OpenPort(pair->PortPath()), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
+    // No TIOCEXCL on a pseudo-terminal: it would outlive a killed station and lock users out.
     const int other = open(pair->PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(other, 0);
-    EXPECT_TRUE(korvan::testing::IsExclusive(other));
-    CloseHandle(port);
-    port = INVALID_HANDLE_VALUE;
-    // On a pseudo-terminal the exclusive mode would outlive the descriptor.
     EXPECT_FALSE(korvan::testing::IsExclusive(other));
     close(other);
-
+    CloseHandle(port);
     port = OpenPort(pair->PortPath());
     EXPECT_NE(port, INVALID_HANDLE_VALUE);
+}
+
+// A process of its own with the device open, as a terminal program or a getty would have it.
+class Holder {
+  public:
+    explicit Holder(const std::string& path) {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+            if (fd >= 0 && write(ready[1], "r", 1) == 1) pause();
+            _exit(1);
+        }
+        close(ready[1]);
+        char c = 0;
+        opened_ = read(ready[0], &c, 1) == 1;
+        close(ready[0]);
+    }
+    ~Holder() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool Opened() const { return opened_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool opened_ = false;
+};
+
+std::string ReadFileText(const fs::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(CommDevice, OtherProgramsHoldingThePortRefuseTheOpenAndStaleLocksDoNot) {
+    CloseHandle(port);
+    port = INVALID_HANDLE_VALUE;
+    const fs::path locks = fs::temp_directory_path() / ("kvt-locks-" + std::to_string(getpid()));
+    fs::create_directories(locks);
+    korvan::posix::SetLockFolders({locks.string()});
+    const std::string linkName = fs::path(pair->PortPath()).filename();
+    const std::string ownName = fs::canonical(pair->PortPath()).filename(); // pts number
+    const auto lockFile = [&](const std::string& name) { return locks / ("LCK.." + name); };
+    const auto writeLock = [&](const std::string& name, pid_t pid) {
+        std::ofstream(lockFile(name)) << std::setw(10) << pid << "\n";
+    };
+    const auto busy = [&] {
+        const HANDLE h = OpenPort(pair->PortPath());
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED;
+    };
+
+    {
+        Holder holder(pair->PortPath());
+        ASSERT_TRUE(holder.Opened());
+        EXPECT_TRUE(busy()) << "a plain open by another process";
+    }
+    for (const std::string& name : {linkName, ownName}) {
+        writeLock(name, getppid()); // alive, not us
+        EXPECT_TRUE(busy()) << "a live lock on " << name;
+        EXPECT_TRUE(fs::exists(lockFile(name)));
+        fs::remove(lockFile(name));
+    }
+
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    writeLock(linkName, gone);
+    std::ofstream(lockFile(ownName)) << "garbage\n";
+    port = OpenPort(pair->PortPath());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    std::ostringstream mine;
+    mine << std::setw(10) << getpid() << "\n";
+    EXPECT_EQ(ReadFileText(lockFile(linkName)), mine.str());
+    EXPECT_EQ(ReadFileText(lockFile(ownName)), mine.str());
+    CloseHandle(port);
+    port = INVALID_HANDLE_VALUE;
+    EXPECT_FALSE(fs::exists(lockFile(linkName)));
+    EXPECT_FALSE(fs::exists(lockFile(ownName)));
+
+    korvan::posix::SetLockFolders({});
+    fs::remove_all(locks);
 }
 
 TEST_F(CommDevice, LineSettingsReachTheTerminalAndTheDcbIsKeptAsSet) {
@@ -140,6 +228,7 @@ TEST_F(CommDevice, LineSettingsReachTheTerminalAndTheDcbIsKeptAsSet) {
     EXPECT_TRUE(line.raw);
     EXPECT_TRUE(line.readsReturnAtOnce);
     EXPECT_FALSE(line.flowControl);
+    EXPECT_TRUE(line.hangUpOnClose);
 
     DCB back{};
     ASSERT_TRUE(GetCommState(port, &back));
@@ -397,10 +486,10 @@ TEST_F(CommDevice, ClosingTheHandleAbortsPendingTransfersAndFreesTheDescriptors)
     port = INVALID_HANDLE_VALUE;
     EXPECT_EQ(WaitForSingleObject(r.o.hEvent, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(e.o.hEvent, 0), WAIT_OBJECT_0);
-    // The port's terminal and epoll descriptors are gone.
+    // The port's terminal, epoll and reader-wake descriptors are gone.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                             std::filesystem::directory_iterator()),
-              fds - 2);
+              fds - 3);
     EXPECT_FALSE(ReadFile(port, buffer, 1, &n, &r.o));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }

@@ -30,11 +30,13 @@ class DeviceMap : public ::testing::Test {
         fs::remove_all(root);
     }
     // A terminal of the tty class; driver: the driver folder its device links to, or none.
-    void AddTty(const std::string& name, const std::string& driver, const char* type = nullptr) {
+    void AddTty(const std::string& name, const std::string& driver, const char* type = nullptr,
+                bool node = true) {
         const fs::path tty = root / "sys/class/tty" / name;
         fs::create_directories(tty / "device");
         if (!driver.empty()) fs::create_directory_symlink(root / driver, tty / "device/driver");
         if (type) std::ofstream(tty / "type") << type << "\n";
+        if (node) std::ofstream(root / "dev" / name) << "";
     }
     void AddPseudoTerminal(const std::string& number) {
         std::ofstream(root / "dev/pts" / number) << "";
@@ -89,6 +91,29 @@ TEST_F(DeviceMap, ListsDriverBackedTerminalsAndLinksToPseudoTerminals) {
     AddLink("ttyOdd", "/dev/pts/3x");
 
     EXPECT_EQ(Read(), (std::vector<std::string>{"ttyRel", "ttyS1", "ttyUSB0", "ttyZSIM0"}));
+}
+
+TEST_F(DeviceMap, LeavesOutConsolesTerminalsWithoutNodesAndNamesItCannotCarry) {
+    const std::string longName = "ttyUSB" + std::string(242, 'x'); // 248 characters
+    const std::string notUtf8 = "tty\xC0\xFFodd";
+    const char* serial = "sys/bus/serial/drivers/port";
+    AddTty("ttyS0", serial, "4");
+    AddTty("ttyS1", serial, "4");
+    AddTty("ttyS2", serial, "4");
+    fs::create_directories(root / "sys/class/tty/console");
+    std::ofstream(root / "sys/class/tty/console/active") << "tty0 ttyS0 ttyS2\n";
+    AddTty("ttyUSB0", "sys/bus/usb-serial/drivers/ftdi_sio", nullptr, false); // no node
+    AddTty(longName, serial, "4");
+    AddTty(longName.substr(0, 247), serial, "4"); // the longest that fits
+    AddTty(notUtf8, serial, "4");
+    AddPseudoTerminal("5");
+    AddLink(longName + "L", "/dev/pts/5");
+    AddLink("ttyUp", "../dev/pts/5");
+    AddLink("ttyChain", "ttyUp");
+    AddLink("ttyLoop", "ttyLoop");
+
+    EXPECT_EQ(Read(), (std::vector<std::string>{"ttyChain", "ttyS1", longName.substr(0, 247),
+                                                "ttyUp", notUtf8}));
 }
 
 TEST_F(DeviceMap, AnEmptyMachineHasAnEmptyKeyAndAnUnreadableOneNoKey) {

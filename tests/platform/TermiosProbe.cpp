@@ -31,6 +31,7 @@ LineSettings ReadLineSettings(int fd) {
     s.raw = !(t.c_lflag & (ICANON | ECHO | ISIG)) && !(t.c_oflag & OPOST);
     s.readsReturnAtOnce = t.c_cc[VMIN] == 0 && t.c_cc[VTIME] == 0;
     s.flowControl = (t.c_cflag & CRTSCTS) || (t.c_iflag & (IXON | IXOFF));
+    s.hangUpOnClose = t.c_cflag & HUPCL;
     return s;
 }
 

@@ -16,6 +16,7 @@ struct LineSettings {
     bool raw = false;               // no canonical mode, echo, signals or output processing
     bool readsReturnAtOnce = false; // VMIN = VTIME = 0
     bool flowControl = false;       // CRTSCTS, IXON or IXOFF
+    bool hangUpOnClose = false;     // HUPCL: DTR and RTS drop with the last descriptor
 };
 
 LineSettings ReadLineSettings(int fd);

@@ -22,6 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -167,6 +170,26 @@ TEST_F(ComPort, OpenFailuresCarryTheirMessagesAndLeaveThePortClosed) {
     EXPECT_EQ(unnamed.Handle(), INVALID_HANDLE_VALUE);
 }
 
+TEST_F(ComPort, AUserWithoutTheRightToThePortIsToldSoNotThatItIsBusy) {
+    ASSERT_EQ(chmod(pair->PortPath().c_str(), 0600), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // An ordinary user outside the dialout group.
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0) {
+            _exit(2);
+        }
+        TBComPort other;
+        other.SetPort(pair->PortName());
+        const std::string text = Message([&] { other.Open(); });
+        _exit(text == "Нет прав доступа к порту: пользователь должен входить в группу dialout" ? 0
+                                                                                               : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST_F(ComPort, TransfersOnAPortNeverOpenedRaise) {
     TBComPort never;
     EXPECT_EQ(never.Handle(), INVALID_HANDLE_VALUE);
@@ -274,6 +297,44 @@ TEST_P(SyncModes, DeliverReceivedBytesOnTheSelectedThread) {
     for (std::int32_t c : counts)
         EXPECT_GT(c, 0);
     port.Close();
+}
+
+// A read waiting for more bytes than come: the event thread may take the bytes into it while the
+// reader sleeps, and the reader must still return one interval after the last of them.
+TEST_P(SyncModes, AFiniteIntervalReadEndsOneIntervalAfterItsLastByte) {
+    using namespace std::chrono;
+    port.SetSyncMethod(GetParam());
+    ASSERT_TRUE(port.Open());
+    port.Timeouts().SetReadInterval(20);
+    constexpr auto kRescue = seconds(2);
+    int late = 0;
+    for (int run = 0; run < 60; ++run) {
+        QCoreApplication::processEvents(); // the event thread is back in its wait
+        std::atomic<bool> returned{false};
+        std::thread writer([&] {
+            std::this_thread::sleep_for(milliseconds(2));
+            [[maybe_unused]] ssize_t n = write(peer, "abc", 3);
+            // A read left without a deadline would wait for ever; late bytes end it, once the
+            // reader rather than the event thread takes one.
+            const auto limit = steady_clock::now() + kRescue;
+            while (!returned) {
+                std::this_thread::sleep_for(milliseconds(5));
+                if (steady_clock::now() >= limit) n = write(peer, "z", 1);
+            }
+        });
+        const auto start = steady_clock::now();
+        std::uint8_t buffer[16];
+        const std::int32_t n = port.Read(buffer, sizeof buffer);
+        returned = true;
+        const auto took = steady_clock::now() - start;
+        writer.join();
+        if (took >= kRescue) ++late;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), std::max(n, 0)).substr(0, 3), "abc");
+        tcflush(peer, TCIOFLUSH);
+        port.AbortTransfers();
+        PurgeComm(port.Handle(), PURGE_RXCLEAR);
+    }
+    EXPECT_EQ(late, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(ComPort, SyncModes, ::testing::Values(smThreadSync, smWindowSync, smNone),
@@ -430,9 +491,11 @@ class PortList : public ::testing::Test {
         fs::create_directories(tty / "device");
         fs::create_directory_symlink(root / "drivers/serial", tty / "device/driver");
         if (type) std::ofstream(tty / "type") << type << "\n";
+        std::ofstream(root / "dev" / name) << "";
     }
     void AddPtyLink(const std::string& name, const std::string& number) {
         std::ofstream(root / "dev/pts" / number) << "";
+        fs::remove(root / "dev" / name);
         fs::create_symlink("/dev/pts/" + number, root / "dev" / name);
     }
     fs::path root;

@@ -1,0 +1,75 @@
+#include "PortList.h"
+
+#include <QByteArray>
+#include <QComboBox>
+#include <QSignalBlocker>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <cctype>
+
+namespace korvan {
+
+namespace {
+
+QByteArray Bytes(const std::string& name) {
+    return QByteArray(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+// The port list's own order: text ignoring letter case.
+bool TextLess(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) <
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+} // namespace
+
+void SetPortItems(QComboBox* com, const std::vector<std::string>& ports, bool keepSelected) {
+    const bool hadSelection = com->currentIndex() >= 0;
+    const std::string selected = SelectedPort(com);
+    std::vector<std::string> items = ports;
+    // The selected port stays listed while it is selected, also when its device has gone: it is
+    // the one open, and the line's own failure report tells the operator.
+    if (keepSelected && hadSelection &&
+        std::find(items.begin(), items.end(), selected) == items.end()) {
+        items.insert(std::upper_bound(items.begin(), items.end(), selected, TextLess), selected);
+    }
+    if (keepSelected && com->count() == static_cast<int>(items.size())) {
+        // Nothing came or went: an open drop-down of the list is left alone.
+        bool same = true;
+        for (int i = 0; same && i < com->count(); ++i)
+            same = com->itemData(i).toByteArray() == Bytes(items[static_cast<std::size_t>(i)]);
+        if (same) return;
+    }
+    const QSignalBlocker quiet(com);
+    com->clear();
+    for (const std::string& name : items)
+        com->addItem(QString::fromUtf8(Bytes(name)), Bytes(name));
+    if (keepSelected && hadSelection) {
+        com->setCurrentIndex(com->findData(Bytes(selected)));
+    } else {
+        com->setCurrentIndex(-1);
+    }
+}
+
+std::string SelectedPort(const QComboBox* com) {
+    const int index = com->currentIndex();
+    if (index < 0) return {};
+    const QVariant data = com->itemData(index);
+    const QByteArray bytes =
+        data.typeId() == QMetaType::QByteArray ? data.toByteArray() : com->itemText(index).toUtf8();
+    return bytes.toStdString();
+}
+
+PortListWatch::PortListWatch(std::function<void()> changed, QObject* parent)
+    : QObject(parent), changed_(std::move(changed)) {
+    if (watch_.Fd() < 0) return; // the list then stays as read at start-up
+    auto* notifier = new QSocketNotifier(watch_.Fd(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        if (watch_.TakeChanges()) changed_();
+    });
+}
+
+} // namespace korvan

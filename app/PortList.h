@@ -1,0 +1,36 @@
+// The COM list: the machine's serial ports as the device map names them. Each item carries its
+// name's bytes, so that a name that is not valid text still opens the device it names; the list
+// follows adapters and virtual ports coming and going while the station runs.
+#pragma once
+
+#include "PosixDeviceWatch.h"
+
+#include <QObject>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QSocketNotifier;
+
+namespace korvan {
+
+// Replaces the items with ports, in the order given; nothing is selected afterwards unless
+// keepSelected finds the previous selection again. Emits no signal of the list.
+void SetPortItems(QComboBox* com, const std::vector<std::string>& ports, bool keepSelected);
+
+// The name of the selected port as bytes; empty when nothing is selected.
+std::string SelectedPort(const QComboBox* com);
+
+// Calls changed on the window thread when serial devices may have come or gone.
+class PortListWatch : public QObject {
+  public:
+    PortListWatch(std::function<void()> changed, QObject* parent);
+
+  private:
+    posix::DeviceWatch watch_;
+    std::function<void()> changed_;
+};
+
+} // namespace korvan

@@ -1,0 +1,65 @@
+#include "StopSignals.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace korvan {
+
+namespace {
+
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+int wakeRead = -1;
+volatile sig_atomic_t wakeWrite = -1;
+
+void OnStopSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = write(wakeWrite, &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+StopSignals::StopSignals() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return; // the signals keep their default action
+    wakeRead = fds[0];
+    wakeWrite = fds[1];
+    auto* notifier = new QSocketNotifier(wakeRead, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] { Stop(); });
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : kStopSignals)
+        sigaction(signal, &action, nullptr);
+}
+
+StopSignals::~StopSignals() {
+    if (wakeRead < 0) return;
+    for (int signal : kStopSignals)
+        std::signal(signal, SIG_DFL);
+    close(wakeRead);
+    close(wakeWrite);
+    wakeRead = -1;
+    wakeWrite = -1;
+}
+
+void StopSignals::Stop() {
+    char bytes[16];
+    while (read(wakeRead, bytes, sizeof bytes) > 0) {
+    }
+    requested_ = true;
+    if (window_) window_->close();
+    // Also leaves a modal message box's loop, so that the process can end.
+    QCoreApplication::exit(0);
+}
+
+} // namespace korvan

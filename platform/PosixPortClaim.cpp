@@ -1,0 +1,230 @@
+#include "PosixPortClaim.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace korvan::posix {
+
+namespace {
+
+// Pseudo-terminal slaves have majors 136 to 143, 256 minors each; their master is /dev/ptmx.
+constexpr unsigned kFirstPtyMajor = 136;
+constexpr unsigned kLastPtyMajor = 143;
+const dev_t kPtmx = makedev(5, 2);
+
+std::mutex foldersMutex;
+std::vector<std::string>& FoldersRef() {
+    static auto* folders = new std::vector<std::string>;
+    return *folders;
+}
+
+std::vector<std::string> LockFolders() {
+    std::vector<std::string> given;
+    {
+        std::lock_guard lock(foldersMutex);
+        given = FoldersRef();
+    }
+    if (given.empty()) given = {"/run/lock", "/var/lock"};
+    // /var/lock is usually a link to /run/lock: look at each real folder once.
+    std::vector<std::string> folders;
+    for (const std::string& folder : given) {
+        char* real = realpath(folder.c_str(), nullptr);
+        if (!real) continue;
+        const std::string resolved = real;
+        std::free(real);
+        bool seen = false;
+        for (const std::string& f : folders)
+            seen = seen || f == resolved;
+        if (!seen) folders.push_back(resolved);
+    }
+    return folders;
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The names others lock the device by: the one we were given and the device's own (a link in
+// /dev to a pseudo-terminal is locked by either).
+std::vector<std::string> LockNames(const std::string& path) {
+    std::vector<std::string> names{BaseName(path)};
+    if (char* real = realpath(path.c_str(), nullptr)) {
+        const std::string own = BaseName(real);
+        std::free(real);
+        if (own != names.front()) names.push_back(own);
+    }
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& n) { return n.empty() || n == ".."; }),
+                names.end());
+    return names;
+}
+
+// The process id a lock file names, or 0 when it names none.
+pid_t LockOwner(const std::string& file) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return 0;
+    char text[32] = {};
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0) return 0;
+    long pid = 0;
+    if (std::sscanf(text, "%ld", &pid) != 1 || pid <= 0 || pid > 0x3FFFFFFF) return 0;
+    return static_cast<pid_t>(pid);
+}
+
+bool Alive(pid_t pid) {
+    return kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Takes LCK..name in the first folder that lets us; EBUSY when a live process holds it anywhere.
+// A folder we may not write leaves that lock untaken: the lock files are advisory.
+int TakeLockFile(const std::vector<std::string>& folders, const std::string& name,
+                 PortClaim& claim) {
+    for (const std::string& folder : folders) {
+        const std::string file = folder + "/LCK.." + name;
+        const pid_t owner = LockOwner(file);
+        if (owner != 0 && owner != getpid() && Alive(owner)) return EBUSY;
+        struct stat st {};
+        if (lstat(file.c_str(), &st) == 0) unlink(file.c_str()); // stale, or left by us
+    }
+    for (const std::string& folder : folders) {
+        const std::string file = folder + "/LCK.." + name;
+        const int fd =
+            open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) return EBUSY; // someone took it just now
+            continue;
+        }
+        char text[16];
+        const int length = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
+        const bool written = write(fd, text, static_cast<std::size_t>(length)) == length;
+        close(fd);
+        if (!written) {
+            unlink(file.c_str());
+            continue;
+        }
+        claim.lockFiles.push_back(file);
+        return 0;
+    }
+    return 0;
+}
+
+// The pseudo-terminal number that the master open on /proc/<pid>/fd/<fd> serves, or -1.
+long MasterIndex(const std::string& pid, const char* fd) {
+    FILE* info = std::fopen(("/proc/" + pid + "/fdinfo/" + fd).c_str(), "re");
+    if (!info) return -1;
+    long index = -1;
+    char line[128];
+    while (std::fgets(line, sizeof line, info)) {
+        if (std::sscanf(line, "tty-index: %ld", &index) == 1) break;
+    }
+    std::fclose(info);
+    return index;
+}
+
+// Whether the process has the device open. On a pseudo-terminal the process that also holds its
+// master is the far end of the line (socat, the unit simulator), not a competitor.
+bool ProcessHolds(const std::string& pid, dev_t device, long ptyIndex) {
+    const std::string folder = "/proc/" + pid + "/fd";
+    DIR* dir = opendir(folder.c_str()); // refused for other users' processes unless root
+    if (!dir) return false;
+    bool slave = false;
+    bool master = false;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string link = folder + "/" + entry->d_name;
+        char target[16];
+        const ssize_t n = readlink(link.c_str(), target, sizeof target);
+        // Only descriptors of device nodes are looked at: a stat of anything else might block.
+        if (n < 5 || std::memcmp(target, "/dev/", 5) != 0) continue;
+        struct stat st {};
+        if (stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
+        if (st.st_rdev == device) {
+            slave = true;
+        } else if (ptyIndex >= 0 && st.st_rdev == kPtmx &&
+                   MasterIndex(pid, entry->d_name) == ptyIndex) {
+            master = true;
+        }
+    }
+    closedir(dir);
+    return slave && !master;
+}
+
+bool AnotherProcessHolds(dev_t device, long ptyIndex) {
+    DIR* proc = opendir("/proc");
+    if (!proc) return false;
+    const std::string self = std::to_string(getpid());
+    bool held = false;
+    while (!held) {
+        dirent* entry = readdir(proc);
+        if (!entry) break;
+        const char* name = entry->d_name;
+        if (name[0] < '1' || name[0] > '9' || self == name) continue;
+        held = ProcessHolds(name, device, ptyIndex);
+    }
+    closedir(proc);
+    return held;
+}
+
+} // namespace
+
+int ClaimDevice(int fd, const std::string& path, PortClaim& claim) {
+    if (flock(fd, LOCK_EX | LOCK_NB) < 0) return errno == EWOULDBLOCK ? EBUSY : errno;
+    claim.flocked = true;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || isatty(fd) != 1) return 0;
+
+    const unsigned major = ::major(st.st_rdev);
+    const bool pseudo = major >= kFirstPtyMajor && major <= kLastPtyMajor;
+    const long ptyIndex =
+        pseudo ? static_cast<long>((major - kFirstPtyMajor) * 256 + ::minor(st.st_rdev)) : -1;
+
+    const std::vector<std::string> folders = LockFolders();
+    for (const std::string& name : LockNames(path)) {
+        if (int error = TakeLockFile(folders, name, claim)) {
+            ReleaseDevice(fd, claim);
+            return error;
+        }
+    }
+    if (AnotherProcessHolds(st.st_rdev, ptyIndex)) {
+        ReleaseDevice(fd, claim);
+        return EBUSY;
+    }
+    // On a pseudo-terminal the flag outlives every descriptor, also ours after a SIGKILL, and
+    // would keep out everybody but root until the pair is made again.
+    if (!pseudo && ioctl(fd, TIOCEXCL) == 0) claim.exclusive = true;
+    return 0;
+}
+
+void ReleaseDevice(int fd, PortClaim& claim) {
+    if (claim.exclusive) ioctl(fd, TIOCNXCL);
+    claim.exclusive = false;
+    for (const std::string& file : claim.lockFiles) {
+        if (LockOwner(file) == getpid()) unlink(file.c_str());
+    }
+    claim.lockFiles.clear();
+    if (claim.flocked) flock(fd, LOCK_UN);
+    claim.flocked = false;
+}
+
+void SetLockFolders(const std::vector<std::string>& folders) {
+    std::lock_guard lock(foldersMutex);
+    FoldersRef() = folders;
+}
+
+} // namespace korvan::posix

@@ -1,0 +1,36 @@
+// Holding a serial device against every other program, not only those that ask for flock.
+//
+// What keeps others off while we hold the device:
+//  - flock on the descriptor: refuses every program that also asks for it;
+//  - the UUCP lock file /run/lock/LCK..NAME (/var/lock is the same folder on Debian), as minicom,
+//    picocom, cu and the other serial programs of the distribution take and honour it; locks of
+//    processes that have ended are removed;
+//  - before we take the device, a look through /proc for another process that has it open;
+//  - TIOCEXCL on a real port: the kernel refuses every later open but root's.
+// Everything but TIOCEXCL is advisory: a program that ignores the lock file and opens the device
+// after us is not kept out, and /proc shows an unprivileged user only its own processes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace korvan::posix {
+
+// What a claim took; ReleaseDevice gives it back.
+struct PortClaim {
+    bool flocked = false;
+    bool exclusive = false; // TIOCEXCL set
+    std::vector<std::string> lockFiles;
+};
+
+// Claims the device open on fd (opened through path). Returns 0, or EBUSY when another process
+// holds it (flock, a live lock file or an open descriptor), or another errno; on failure nothing
+// stays taken.
+int ClaimDevice(int fd, const std::string& path, PortClaim& claim);
+void ReleaseDevice(int fd, PortClaim& claim);
+
+// The folders where lock files are looked for, the first usable one taking ours. Tests give
+// their own; an empty list restores /run/lock and /var/lock.
+void SetLockFolders(const std::vector<std::string>& folders);
+
+} // namespace korvan::posix
