@@ -1,6 +1,7 @@
 #include "monitor_code_3.h"
 
 #include "StationLook.h"
+#include "TrafficWindow.h"
 #include "WindowDescription.h"
 
 #include <QGuiApplication>
@@ -43,13 +44,16 @@ TWIN::TWIN(QWidget* parent)
     LayoutPanels();
 
     ConnectHandlers();
+    ConnectTrafficView();
     SEND_TIM.start(); // polls from the window's creation on; only a port failure stops it
     FormCreate();
 }
 
-// The port closes before the widgets go, so no receive event reaches a half-destroyed window.
+// The port closes before the widgets go, so no receive event reaches a half-destroyed window;
+// the traffic view goes before the record it shows.
 TWIN::~TWIN() {
     FormClose();
+    delete trafficView_;
 }
 
 void TWIN::PullControls() {

@@ -10,10 +10,15 @@
 #include "PanelLayout.h"
 #include "PollEngine.h"
 #include "PollHost.h"
+#include "TrafficLog.h"
 #include "WindowWidgets.h"
 
 #include <QScrollArea>
 #include <QTimer>
+
+namespace korvan {
+class TrafficWindow;
+}
 
 class TWIN : public QScrollArea, private korvan::PollHost, private korvan::MessageHost {
     Q_OBJECT
@@ -57,6 +62,9 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::TBComPort COMPORT;
     QTimer SEND_TIM; // poll tick
     QTimer TIMEOUT;  // closes the exchange one interval after the send
+    // Every closed exchange, whether or not anyone looks; declared before the engine that
+    // reports to it, so it outlives the engine.
+    korvan::TrafficLog Traffic;
     korvan::PollEngine Engine{static_cast<korvan::PollHost&>(*this)};
 
     void FormCreate();
@@ -77,6 +85,14 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void OUTMouseUp(int unit, int output); // OUT1_kMouseUp, OUT2_kMouseUp
     void RELAYMouseUp(int relay);          // RELAY1MouseUp .. RELAY4MouseUp (relay 0..3)
 
+    // The traffic view "Обмен — журнал": F2 anywhere in the window, or a double click on ONLINE
+    // or its label. Made on first use; closing it only hides it.
+    void OpenTrafficView();
+    korvan::TrafficWindow* TrafficView() const { return trafficView_; }
+    // What a folded panel's strip says on hover: the panel's caption and its unit's state. Empty
+    // for an unfolded panel.
+    QString StripToolTip(int panel) const;
+
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
 
@@ -84,6 +100,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // What the poll engine reaches in the window.
@@ -109,6 +126,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void PushIfChanged(const korvan::WindowControls& before);
 
     void ConnectHandlers();
+    void ConnectTrafficView();
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
     void UnfoldPanel(int panel);
@@ -118,4 +136,5 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::ControlsView view_;
     bool inExchange_ = false;      // a poll-cycle handler is running
     bool controlsCurrent_ = false; // Controls matches the widgets (only kept within a handler)
+    korvan::TrafficWindow* trafficView_ = nullptr;
 };

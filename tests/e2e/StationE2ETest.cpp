@@ -3,15 +3,20 @@
 // own simulator under a link name that sorts after every port of the machine, so that the
 // window, which opens the last port of its list, finds it.
 #include "E2ETestSupport.h"
+#include "ExchangeText.h"
 #include "SimulatorProcess.h"
+#include "TrafficWindow.h"
 #include "monitor_code_3.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <numeric>
 #include <unistd.h>
 
 using namespace korvan;
@@ -234,6 +239,69 @@ TEST_F(StationE2ETest, HangUpReportsThePortErrorAndStopsPolling) {
     EXPECT_FALSE(win_->SEND_TIM.isActive());
     EXPECT_EQ(ColourOf("ONLINE"), kYellow);
     EXPECT_EQ(ColourOf("OUT1_0"), kGrey);
+}
+
+TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) {
+    // Firmware 2 answers registers 0 to 95 only; told that it is version 3, the station asks
+    // for 116 and gets the unit's refusal.
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--firmware", "2.10", "--quiet"}));
+    ASSERT_TRUE(WaitForLink());
+    win_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(win_.get()));
+    QTest::keyClick(win_.get(), Qt::Key_F2);
+    TrafficWindow* view = win_->TrafficView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    TrafficModel& rows = view->Model();
+    const auto shown = [&](const char* verdict) {
+        return WaitFor([&] {
+            for (int r = 0; r < rows.rowCount(); ++r)
+                if (ColumnText(rows.Row(r), ExchangeColumn::Verdict) == verdict) return true;
+            return false;
+        });
+    };
+
+    sim_.Command("corrupt 100");
+    EXPECT_TRUE(shown("ошибка CRC"));
+    sim_.Command("corrupt 0");
+    sim_.Command("silence on");
+    ASSERT_TRUE(WaitFor([this] { return ColourOf("ONLINE") == kYellow; }));
+    EXPECT_TRUE(shown("нет ответа"));
+    sim_.Command("silence off");
+    ASSERT_TRUE(WaitForLink());
+    sim_.Command("set 86 768");
+    EXPECT_TRUE(shown("исключение 02"));
+
+    // The verdicts are the station's own: the exchange that lost the link closed the third
+    // failure in a row.
+    win_->SEND_TIM.stop();
+    ASSERT_TRUE(WaitFor([this] { return !win_->TIMEOUT.isActive(); }));
+    view->Refresh();
+    ASSERT_EQ(rows.rowCount(), win_->Traffic.Size());
+    int losses = 0;
+    for (int r = 2; r < rows.rowCount(); ++r) {
+        if (!rows.Row(r).linkLost) continue;
+        ++losses;
+        for (int back = 0; back < 3; ++back)
+            EXPECT_TRUE(IsFailure(rows.Row(r - back).verdict)) << r - back;
+    }
+    EXPECT_GE(losses, 1);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("обмен.csv");
+    view->SetSavePathChooser([&](QWidget*) { return path; });
+    QTest::mouseClick(view->findChild<QPushButton*>("SAVE"), Qt::LeftButton);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), rows.rowCount() + 1);
+    lines.removeFirst();
+    std::vector<int> all(static_cast<std::size_t>(rows.rowCount()));
+    std::iota(all.begin(), all.end(), 0);
+    const QStringList copied = rows.RowsText(all).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(copied.size(), lines.size());
+    for (int r = 0; r < lines.size(); ++r)
+        EXPECT_EQ(lines[r].split(','), copied[r].split('\t')) << r;
 }
 
 } // namespace
