@@ -10,6 +10,8 @@
 # mount namespace of its own: /proc, a read-only /sys, and a /dev of its own (basic nodes and a
 # new devpts instance), so the virtual ports that the tests link into /dev are seen by no one else.
 # KORVAN_MIRROR overrides the Debian mirror; KORVAN_COMMAND the command run in the clone.
+# KORVAN_AGAIN=1 runs again in the existing WORKDIR/run, its clone brought up to date: a quick
+# second look at a change, no longer a fresh machine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-/var/tmp/korvan-fresh}
@@ -40,11 +42,15 @@ EOF
   touch "$base/.korvan-complete"
 fi
 
-rm -rf "$run"
-cp -a "$base" "$run"
-rm "$run/.korvan-complete"
-cp /etc/resolv.conf "$run/etc/resolv.conf"
-git clone --quiet "$top" "$run/root/korvan-pro"
+if [ "${KORVAN_AGAIN:-0}" = 1 ] && [ -d "$run/root/korvan-pro" ]; then
+  git -C "$run/root/korvan-pro" pull --quiet --ff-only
+else
+  rm -rf "$run"
+  cp -a "$base" "$run"
+  rm "$run/.korvan-complete"
+  cp /etc/resolv.conf "$run/etc/resolv.conf"
+  git clone --quiet "$top" "$run/root/korvan-pro"
+fi
 echo "fresh-debian-check: $(git -C "$run/root/korvan-pro" log -1 --format='%h %s')"
 
 export KORVAN_ROOT=$run KORVAN_RUN=$command
