@@ -20,7 +20,7 @@ fail() {
   echo "package: $*" >&2
   failed=1
 }
-version=$(sed -n 's/^project(korvan_pro VERSION \([^ ]*\).*/\1/p' "$top/CMakeLists.txt")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 [ "$(basename "$deb")" = "korvan-pro_${version}_$(dpkg --print-architecture).deb" ] ||
   fail "unexpected file name $(basename "$deb")"
 
