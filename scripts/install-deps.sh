@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing the station need.
+# Installs the Debian 12 packages that building, running, testing and packaging the station need.
+# apt runs without Recommends, so every package a step uses is named here, even when another one
+# only recommends it (python3-pymodbus's serial transport needs python3-serial-asyncio).
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config
@@ -7,10 +9,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll
   socat xvfb xauth x11-apps imagemagick
-  python3 python3-pymodbus python3-serial
+  python3 python3-pymodbus python3-serial python3-serial-asyncio
   fonts-liberation fonts-dejavu-core
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
+  dpkg-dev file lintian
 )
 missing=()
 for p in "${packages[@]}"; do
