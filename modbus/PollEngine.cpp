@@ -184,9 +184,14 @@ bool PollEngine::ApplyReadReply() {
 }
 
 void PollEngine::ApplyWriteReply() {
-    if (PendingRegister >= 0 && PendingRegister < kRegisterCount) {
-        ShownImage[2 * PendingRegister] = WantedImage[2 * PendingRegister];
-        ShownImage[2 * PendingRegister + 1] = WantedImage[2 * PendingRegister + 1];
+    // The echo confirms the value sent, not what is wanted by now: a command pressed while this
+    // write was on the line still differs and goes out next. Register 95's commands are one-shot:
+    // once sent, nothing of them stays wanted, so nothing of them is held either.
+    const int written = sent_[2] << 8 | sent_[3];
+    if (written < kRegisterCount) {
+        const bool oneShot = written == reg::ServiceCommand;
+        ShownImage[2 * written] = oneShot ? WantedImage[2 * written] : sent_[4];
+        ShownImage[2 * written + 1] = oneShot ? WantedImage[2 * written + 1] : sent_[5];
     }
     PendingWrite = false;
 }

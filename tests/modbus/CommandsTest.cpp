@@ -146,6 +146,24 @@ TEST(Commands, StartAndStopTravelAsTheLastOnePressed) {
     EXPECT_EQ(rig.engine.ShownImage[byte::CommandSignal], 85);
 }
 
+// "Останов" pressed while the write of "Пуск" is on the line: the echo confirms only what was sent,
+// so the stop still goes out and the unit ends up stopped.
+TEST(Commands, StopPressedWhileStartIsOnTheLineIsStillSent) {
+    Rig rig;
+    rig.Connect();
+    GO_BUTClick(rig.engine, rig.host.controls);
+    rig.Cycle();
+    rig.Tick();
+    ASSERT_EQ(rig.LastSent(), WriteFrame(reg::CommandSignal, 170));
+    ST_BUTClick(rig.engine, rig.host.controls);
+    rig.Answer();
+    rig.Close();
+    for (int i = 0; i < 4; ++i)
+        rig.Cycle();
+    EXPECT_EQ(rig.unit.writes, (std::vector<int>{reg::CommandSignal, reg::CommandSignal}));
+    EXPECT_EQ(RegisterValue(rig.unit.registers, reg::CommandSignal), 85);
+}
+
 TEST(Commands, RestoreAfterResetSendsOnlyTheRestore) {
     Rig rig;
     rig.Connect();
