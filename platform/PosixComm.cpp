@@ -601,24 +601,27 @@ class CommDevice final : public Object,
         history_ |= events & mask_;
     }
 
-    // An idle line is watched for its first byte. While bytes wait below the trigger level the
-    // line is looked at once per quiet time instead of at every byte: a look that finds the
-    // queue grown counts as an arrival, one that finds it unchanged means the line went quiet.
-    // That wakes the waiter about once per one and a half bytes. A lone byte is reported after
-    // exactly the quiet time; after several, the look cannot tell when within the last quiet time
-    // the latest came, so the quiet is noticed between one and two quiet times after it. The
-    // look is brought forward to the moment the trigger level is due at the line's pace.
+    // An idle line is watched for its first byte, which is looked at again a quiet time later: a
+    // lone byte is reported then. If more came meanwhile the bytes are flowing, and the next look
+    // is at the moment the trigger level is due at the line's pace; whatever that look finds, the
+    // event is raised (the level was reached, or fewer bytes came than the pace would bring: the
+    // line slowed or went quiet). A run of bytes thus costs three wake-ups per trigger level
+    // instead of one per quiet time. The price: the end of a run that stops just after the
+    // quiet-time look is noticed only at the trigger look, up to (trigger - 2) character times
+    // later (about 12.5 ms at 9600 baud, 1.1 ms at 115200), instead of one to two quiet times.
     void WatchReceive(PollSet& set) {
         if (!rxPending_) {
             set.Add(epoll_, POLLIN); // also reports a hang-up
             return;
         }
-        set.WakeBy(rxLastArrival_ + rxQuiet_);
-        set.WakeBy(rxLastArrival_ +
-                   rxCharacter_ * std::max<std::int64_t>(kRxTrigger - inCount_, 1));
+        set.WakeBy(rxFlowing_ ? rxTriggerDue_ : rxFirstArrival_ + rxQuiet_);
     }
 
     void NoteArrival(Clock::time_point now) {
+        if (!rxPending_) {
+            rxFirstArrival_ = now;
+            rxFlowing_ = false;
+        }
         rxPending_ = true;
         rxLastArrival_ = now;
     }
@@ -631,7 +634,18 @@ class CommDevice final : public Object,
             rxPending_ = false;
             return 0;
         }
-        if (queued < kRxTrigger && now - rxLastArrival_ < rxQuiet_) return 0;
+        if (queued < kRxTrigger) {
+            if (rxFlowing_) {
+                if (now < rxTriggerDue_ && now - rxLastArrival_ < rxQuiet_) return 0;
+            } else {
+                if (now - rxFirstArrival_ < rxQuiet_) return 0;
+                if (rxLastArrival_ != rxFirstArrival_) {
+                    rxFlowing_ = true;
+                    rxTriggerDue_ = now + rxCharacter_ * (kRxTrigger - queued);
+                    return 0;
+                }
+            }
+        }
         rxPending_ = false;
         return EV_RXCHAR;
     }
@@ -799,8 +813,11 @@ class CommDevice final : public Object,
     DWORD history_ = 0;
     DWORD errors_ = 0;
     std::int64_t inCount_ = 0;
-    bool rxPending_ = false; // bytes have arrived that no EV_RXCHAR has reported yet
-    Clock::time_point rxLastArrival_;
+    bool rxPending_ = false;           // bytes have arrived that no EV_RXCHAR has reported yet
+    Clock::time_point rxFirstArrival_; // of the bytes no event has reported yet
+    Clock::time_point rxLastArrival_;  // the last look that found the queue grown
+    bool rxFlowing_ = false;           // more came within the first quiet time
+    Clock::time_point rxTriggerDue_;   // the trigger level's moment at the line's pace
     Clock::duration rxQuiet_{};
     Clock::duration rxCharacter_{};
 
