@@ -663,7 +663,9 @@ class CommDevice final : public Object,
             }
         }
         rxPending_ = false;
-        rxFollowing_ = flowing;
+        // A lump of several trigger levels came at once, not at the line's pace: the line is
+        // watched for its next byte again.
+        rxFollowing_ = flowing && queued < 2 * kRxTrigger;
         rxFollowUntil_ = now + rxCharacter_ * kRxTrigger;
         return EV_RXCHAR;
     }
