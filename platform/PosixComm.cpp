@@ -578,7 +578,6 @@ class CommDevice final : public Object,
                 MarkDead();
                 return;
             }
-            if (ev.events & EPOLLIN) NoteArrival(now);
         }
         int queued = 0;
         if (ioctl(fd_, FIONREAD, &queued) < 0) {
@@ -590,9 +589,12 @@ class CommDevice final : public Object,
         }
         const std::int64_t threshold = std::int64_t{inQueue_} * 8 / 10;
         if (inQueue_ != 0 && inCount_ < threshold && queued >= threshold) events |= EV_RX80FULL;
-        if (queued > inCount_) NoteArrival(now); // seen by a look, not by the epoll descriptor
+        // Growth of the queue since the last look (reads subtracted) is what arrived: the epoll
+        // descriptor's edge may stand for bytes a look has already counted and an event reported.
+        if (queued > inCount_) NoteArrival(now);
         inCount_ = queued;
         events |= RxCharDue(now, queued);
+        if (!rxPending_ && rxFollowing_ && now >= rxFollowUntil_) rxFollowing_ = false;
         if (hasCounters_) SampleCounters(events);
         if (hasModemLines_ && (mask_ & kModemEvents) && now >= nextModemSample_) {
             SampleModemLines(events);
@@ -601,24 +603,33 @@ class CommDevice final : public Object,
         history_ |= events & mask_;
     }
 
-    // An idle line is watched for its first byte. While bytes wait below the trigger level the
-    // line is looked at once per quiet time instead of at every byte: a look that finds the
-    // queue grown counts as an arrival, one that finds it unchanged means the line went quiet.
-    // That wakes the waiter about once per one and a half bytes. A lone byte is reported after
-    // exactly the quiet time; after several, the look cannot tell when within the last quiet time
-    // the latest came, so the quiet is noticed between one and two quiet times after it. The
-    // look is brought forward to the moment the trigger level is due at the line's pace.
+    // An idle line is watched for its first byte, which is looked at again a quiet time later: a
+    // lone byte is reported then. If more came meanwhile the bytes are flowing, and the next look
+    // is at the moment the trigger level is due at the line's pace; whatever that look finds, the
+    // event is raised (the level was reached, or fewer bytes came than the pace would bring: the
+    // line slowed or went quiet). After an event raised while bytes were flowing the line is not
+    // watched byte by byte: it is looked at when the next trigger level is due, and an empty
+    // queue then makes it idle again. A run of bytes thus costs about one wake-up per trigger
+    // level instead of one per quiet time. The price: the end of a run is noticed only at a
+    // trigger look, up to one trigger level of character times after its last byte (about
+    // 14.6 ms at 9600 baud, 1.2 ms at 115200), instead of one to two quiet times; a hang-up in
+    // that time is noticed at the look.
     void WatchReceive(PollSet& set) {
-        if (!rxPending_) {
+        if (rxPending_) {
+            set.WakeBy(rxFlowing_ ? rxTriggerDue_ : rxFirstArrival_ + rxQuiet_);
+        } else if (rxFollowing_) {
+            set.WakeBy(rxFollowUntil_);
+        } else {
             set.Add(epoll_, POLLIN); // also reports a hang-up
-            return;
         }
-        set.WakeBy(rxLastArrival_ + rxQuiet_);
-        set.WakeBy(rxLastArrival_ +
-                   rxCharacter_ * std::max<std::int64_t>(kRxTrigger - inCount_, 1));
     }
 
     void NoteArrival(Clock::time_point now) {
+        if (!rxPending_) {
+            rxFirstArrival_ = now;
+            rxFlowing_ = rxFollowing_; // no pause since the last run's event
+            rxTriggerDue_ = rxFollowUntil_;
+        }
         rxPending_ = true;
         rxLastArrival_ = now;
     }
@@ -631,8 +642,31 @@ class CommDevice final : public Object,
             rxPending_ = false;
             return 0;
         }
-        if (queued < kRxTrigger && now - rxLastArrival_ < rxQuiet_) return 0;
+        rxFollowing_ = false;
+        bool flowing = true;
+        if (queued < kRxTrigger) {
+            if (rxFlowing_) {
+                if (now - rxLastArrival_ >= rxQuiet_) {
+                    flowing = false;
+                } else if (now < rxTriggerDue_) {
+                    return 0;
+                }
+            } else {
+                if (now - rxFirstArrival_ < rxQuiet_) return 0;
+                if (rxLastArrival_ == rxFirstArrival_) {
+                    flowing = false;
+                } else {
+                    rxFlowing_ = true;
+                    rxTriggerDue_ = now + rxCharacter_ * (kRxTrigger - queued);
+                    return 0;
+                }
+            }
+        }
         rxPending_ = false;
+        // A lump of several trigger levels came at once, not at the line's pace: the line is
+        // watched for its next byte again.
+        rxFollowing_ = flowing && queued < 2 * kRxTrigger;
+        rxFollowUntil_ = now + rxCharacter_ * kRxTrigger;
         return EV_RXCHAR;
     }
 
@@ -701,6 +735,13 @@ class CommDevice final : public Object,
                     r.lastByte = now;
                     if (r.interval != 0) NoteReadMoved();
                     inCount_ = std::max<std::int64_t>(0, inCount_ - n);
+                    if (n >= queued) {
+                        // The reader took every byte: an event still to come for them would
+                        // only wake the waiter to find nothing.
+                        inCount_ = 0;
+                        rxPending_ = false;
+                        history_ &= ~EV_RXCHAR;
+                    }
                 } else if (n == 0 || errno == EIO) {
                     // Nothing to read although the queue said there was: the line hung up.
                     MarkDead();
@@ -799,8 +840,13 @@ class CommDevice final : public Object,
     DWORD history_ = 0;
     DWORD errors_ = 0;
     std::int64_t inCount_ = 0;
-    bool rxPending_ = false; // bytes have arrived that no EV_RXCHAR has reported yet
-    Clock::time_point rxLastArrival_;
+    bool rxPending_ = false;           // bytes have arrived that no EV_RXCHAR has reported yet
+    Clock::time_point rxFirstArrival_; // of the bytes no event has reported yet
+    Clock::time_point rxLastArrival_;  // the last look that found the queue grown
+    bool rxFlowing_ = false;           // more came within the first quiet time
+    Clock::time_point rxTriggerDue_;   // the trigger level's moment at the line's pace
+    bool rxFollowing_ = false;         // the last EV_RXCHAR came while bytes were flowing:
+    Clock::time_point rxFollowUntil_;  // the line is looked at then, not watched
     Clock::duration rxQuiet_{};
     Clock::duration rxCharacter_{};
 

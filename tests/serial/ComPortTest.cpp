@@ -479,6 +479,11 @@ TEST_F(ComPort, AfterThePeerDiesWritesAndReadsRaiseAndNothingSpins) {
 // pace comes in a few large events, and a lone byte still comes promptly.
 TEST_F(ComPort, ABurstAtLinePaceComesWholeInOrderInFewerEventsThanBytes) {
     CollectReceived();
+    std::chrono::steady_clock::time_point wrote, got;
+    port.OnRxChar = [&, collect = port.OnRxChar](TBComPort* sender, std::int32_t count) {
+        collect(sender, count);
+        if (ReceivedSize() == 237) got = std::chrono::steady_clock::now();
+    };
     ASSERT_TRUE(port.Open()); // 9600 baud: a character every 1.04 ms
     std::string reply(237, '\0');
     for (std::size_t i = 0; i < reply.size(); ++i)
@@ -489,6 +494,7 @@ TEST_F(ComPort, ABurstAtLinePaceComesWholeInOrderInFewerEventsThanBytes) {
             std::this_thread::sleep_until(due += std::chrono::microseconds(1042));
             if (write(peer, &c, 1) != 1) return;
         }
+        wrote = std::chrono::steady_clock::now();
     });
     // Served from a blocking event loop, so that no event waits for the window thread to look.
     QEventLoop loop;
@@ -503,6 +509,10 @@ TEST_F(ComPort, ABurstAtLinePaceComesWholeInOrderInFewerEventsThanBytes) {
     EXPECT_EQ(received, reply);
     // About 17 at an exact pace; a loaded machine stretches some gaps past the quiet time.
     EXPECT_LT(counts.size(), reply.size() / 3) << counts.size() << " events";
+    // The end of the run is noticed within about one trigger level of characters (14.6 ms);
+    // the rest of the bound is for a loaded machine.
+    using Ms = std::chrono::duration<double, std::milli>;
+    EXPECT_LT(Ms(got - wrote).count(), 60.0);
 }
 
 TEST_F(ComPort, ALoneByteComesWithinAFewMilliseconds) {
