@@ -7,8 +7,8 @@
 #   bench/cpu-vs-mbpoll.sh [seconds] [build-dir]      (default 40 s, build/)
 #
 # The station opens the last port of its list, so run it where the simulator's link is the only
-# port in /dev: /work/shared/tools/privdev bench/cpu-vs-mbpoll.sh (as root), or on a machine
-# without serial ports.
+# port in /dev: as root in a mount namespace with a /dev of its own, or on a machine without
+# serial ports.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 window=${1:-40}
