@@ -1,12 +1,13 @@
 #include "PortList.h"
 
+#include "BCPort.h"
+
 #include <QByteArray>
 #include <QComboBox>
 #include <QSignalBlocker>
 #include <QSocketNotifier>
 
 #include <algorithm>
-#include <cctype>
 
 namespace korvan {
 
@@ -14,14 +15,6 @@ namespace {
 
 QByteArray Bytes(const std::string& name) {
     return QByteArray(name.data(), static_cast<qsizetype>(name.size()));
-}
-
-// The port list's own order: text ignoring letter case.
-bool TextLess(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) <
-               std::tolower(static_cast<unsigned char>(y));
-    });
 }
 
 } // namespace
@@ -34,7 +27,8 @@ void SetPortItems(QComboBox* com, const std::vector<std::string>& ports, bool ke
     // the one open, and the line's own failure report tells the operator.
     if (keepSelected && hadSelection &&
         std::find(items.begin(), items.end(), selected) == items.end()) {
-        items.insert(std::upper_bound(items.begin(), items.end(), selected, TextLess), selected);
+        items.insert(std::upper_bound(items.begin(), items.end(), selected, PortNameLess),
+                     selected);
     }
     if (keepSelected && com->count() == static_cast<int>(items.size())) {
         // Nothing came or went: an open drop-down of the list is left alone.

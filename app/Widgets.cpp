@@ -149,7 +149,6 @@ void TEditField::FitText() {
     if (needed > room && needed > 0) stretch = std::max(kNarrowest, 100 * room / needed);
     // Narrowed glyphs round their advances: step down until the text really fits.
     QFont narrow = wide;
-    narrow.setStretch(stretch);
     for (; stretch > kNarrowest; --stretch) {
         narrow.setStretch(stretch);
         if (QFontMetrics(narrow).horizontalAdvance(text()) <= room) break;

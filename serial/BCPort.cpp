@@ -53,15 +53,15 @@ DWORD TimeoutValue(std::int32_t value) {
     return value < 0 ? MAXDWORD : static_cast<DWORD>(value);
 }
 
+} // namespace
+
 // Text order ignoring letter case: COM10 before COM2, ttyS10 before ttyS2.
-bool TextLess(const std::string& a, const std::string& b) {
+bool PortNameLess(const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::tolower(static_cast<unsigned char>(x)) <
                std::tolower(static_cast<unsigned char>(y));
     });
 }
-
-} // namespace
 
 // ---- TComTimeouts -----------------------------------------------------------------------------
 
@@ -590,7 +590,7 @@ void ListSerialPorts(std::vector<std::string>& List) {
         const char* end = text + std::min<DWORD>(dataLength, sizeof data);
         ports.emplace_back(text, std::find(text, end, '\0'));
     }
-    std::stable_sort(ports.begin(), ports.end(), TextLess);
+    std::stable_sort(ports.begin(), ports.end(), PortNameLess);
     List = std::move(ports);
 }
 

@@ -275,5 +275,7 @@ class TComThread {
 // Replaces List with the names of the machine's serial ports, sorted as text ignoring letter case
 // (COM10 before COM2); duplicates stay. On failure List keeps its contents.
 void ListSerialPorts(std::vector<std::string>& List);
+// The order of that list: text ignoring letter case.
+bool PortNameLess(const std::string& a, const std::string& b);
 
 } // namespace korvan
