@@ -416,7 +416,7 @@ void TBComPort::DoError() {
     if (!set.Empty() && OnError) OnError(this, set);
 }
 
-bool TBComPort::HandlesAny(std::uint32_t Events) const {
+std::uint32_t TBComPort::HandledEvents() const {
     // Received characters and line errors always touch the device's error state.
     std::uint32_t acted = EV_ERR | EV_RXCHAR;
     if (OnTxEmpty) acted |= EV_TXEMPTY;
@@ -425,7 +425,7 @@ bool TBComPort::HandlesAny(std::uint32_t Events) const {
     if (OnDSRChange) acted |= EV_DSR;
     if (OnRLSDChange) acted |= EV_RLSD;
     if (OnRx80Full) acted |= EV_RX80FULL;
-    return (Events & acted) != 0;
+    return acted;
 }
 
 void TBComPort::DoEvent(std::uint32_t EventBit) {
@@ -495,7 +495,9 @@ TComThread::TComThread(TBComPort* ComPort) : FComPort(ComPort) {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     }
     SetThreadPriority(FThreadHandle, FComPort->FThreadPriority);
-    SetCommMask(FComPort->FHandle, FComPort->FEventMask);
+    // An event nobody handles would only wake this thread for nothing (the transmit-queue-empty
+    // event of every request, for one): the device is asked for the handled ones alone.
+    SetCommMask(FComPort->FHandle, FComPort->FEventMask & FComPort->HandledEvents());
     ResumeThread(FThreadHandle);
 }
 
@@ -528,9 +530,7 @@ void TComThread::Execute() {
                 FEvents = events;
                 switch (FComPort->FSyncMethod) {
                 case smThreadSync:
-                    // A batch whose handlers would all do nothing (the transmit-queue-empty
-                    // event of every request, when nobody listens) does not stop the window.
-                    if (FComPort->HandlesAny(FEvents)) win::Synchronize([this] { DoEvents(); });
+                    win::Synchronize([this] { DoEvents(); });
                     break;
                 case smWindowSync:
                     for (DWORD bit : kDispatchOrder) {

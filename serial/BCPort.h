@@ -216,8 +216,8 @@ class TBComPort {
     void DoRx80Full();
     // Runs the handler of one Win32 event bit; other bits are ignored.
     void DoEvent(std::uint32_t EventBit);
-    // Whether running the handlers of these events would do anything at all.
-    bool HandlesAny(std::uint32_t Events) const;
+    // The events whose handlers would do anything at all.
+    std::uint32_t HandledEvents() const;
 
     // Window procedure of the notification window (smWindowSync).
     std::intptr_t WindowMethod(unsigned int Message, std::uintptr_t WParam, std::intptr_t LParam);

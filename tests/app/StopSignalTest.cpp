@@ -111,7 +111,7 @@ class Station {
     bool WaitOpen() {
         return WaitOutput([&] { return output_.find(kOpened) != std::string::npos; });
     }
-    static constexpr char kOpened[] = "mask 1469\n";
+    static constexpr char kOpened[] = "mask 129\n"; // the events the station handles
     // Sends the signal and returns the wait status of the ended process.
     int End(int signal) {
         kill(pid_, signal);
