@@ -1,5 +1,7 @@
 #include "ControlsView.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QSignalBlocker>
 
 namespace korvan {
@@ -161,6 +163,70 @@ void ControlsView::Push(const WindowControls& c) const {
     PushColour(mw.CS2, c.master.CS2);
     PushColour(mw.CU1, c.master.CU1);
     PushColour(mw.CU2, c.master.CU2);
+}
+
+namespace {
+
+// Connects each kind of bound widget's change signal.
+struct ChangeWatch {
+    QObject* context;
+    std::function<void()> changed;
+
+    void operator()(TDropList* list) const {
+        QObject::connect(list, &QComboBox::currentIndexChanged, context, changed);
+        QObject::connect(list, &TDropList::DroppedDownChanged, context, changed);
+    }
+    void operator()(QLineEdit* edit) const {
+        QObject::connect(edit, &QLineEdit::textChanged, context, changed);
+    }
+    void operator()(QCheckBox* box) const {
+        QObject::connect(box, &QCheckBox::toggled, context, changed);
+    }
+    void operator()(QButtonGroup* group) const {
+        QObject::connect(group, &QButtonGroup::idToggled, context, changed);
+    }
+    void operator()(TIndicator* indicator) const {
+        QObject::connect(indicator, &TIndicator::ColourChanged, context, changed);
+    }
+    template <typename W, std::size_t N> void operator()(const std::array<W*, N>& widgets) const {
+        for (W* widget : widgets)
+            (*this)(widget);
+    }
+};
+
+} // namespace
+
+void ControlsView::WatchChanges(QObject* context, const std::function<void()>& changed) const {
+    const ChangeWatch watch{context, changed};
+    const CommonWidgets& cw = w_.ctrl;
+    watch(cw.PUSK);
+    watch(cw.PANEL);
+    watch(cw.ADR);
+    watch(cw.SPD);
+    watch(cw.DEL);
+    watch(cw.parity);
+    watch(cw.ONLINE);
+    for (const UnitWidgets& uw : w_.unit) {
+        watch(uw.Ut);
+        watch(uw.drives);
+        watch(uw.Cd);
+        watch(uw.contact);
+        watch(uw.O);
+        watch(uw.delay);
+        watch(uw.OUT);
+        watch(uw.IN);
+        watch(uw.STATE);
+        watch(uw.FIN);
+        watch(uw.FINA);
+        watch(uw.BIN);
+    }
+    const MasterWidgets& mw = w_.master;
+    watch(mw.csContact);
+    watch(mw.RELAY);
+    watch(mw.CS1);
+    watch(mw.CS2);
+    watch(mw.CU1);
+    watch(mw.CU2);
 }
 
 } // namespace korvan

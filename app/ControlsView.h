@@ -6,6 +6,10 @@
 #include "ControlsModel.h"
 #include "WindowWidgets.h"
 
+#include <functional>
+
+class QObject;
+
 namespace korvan {
 
 class ControlsView {
@@ -14,6 +18,9 @@ class ControlsView {
 
     void Pull(WindowControls& controls) const;
     void Push(const WindowControls& controls) const;
+    // Calls changed whenever anything Pull reads may have changed: an edit, a tick, a choice, a
+    // list opened or closed, a colour set. The version label changes only through Push.
+    void WatchChanges(QObject* context, const std::function<void()>& changed) const;
 
   private:
     const WindowWidgets& w_;

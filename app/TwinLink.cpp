@@ -160,27 +160,7 @@ void TWIN::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-class TWIN::ExchangeScope {
-  public:
-    explicit ExchangeScope(TWIN& win) : win_(win), outerInExchange_(win.inExchange_) {
-        win_.inExchange_ = true;
-        win_.controlsCurrent_ = false; // the operator may have changed anything since
-    }
-    ~ExchangeScope() {
-        win_.inExchange_ = outerInExchange_;
-        // After a handler nested in a message box the operator has had the window: read again.
-        win_.controlsCurrent_ = false;
-    }
-    ExchangeScope(const ExchangeScope&) = delete;
-    ExchangeScope& operator=(const ExchangeScope&) = delete;
-
-  private:
-    TWIN& win_;
-    bool outerInExchange_;
-};
-
 void TWIN::SEND_TIMTimer() {
-    const ExchangeScope scope(*this);
     Engine.SEND_TIMTimer();
 }
 
@@ -189,14 +169,11 @@ void TWIN::COMPORTRxChar(TBComPort*, std::int32_t Count) {
 }
 
 void TWIN::TIMEOUTTimer() {
-    const ExchangeScope scope(*this);
     Engine.TIMEOUTTimer();
 }
 
 void TWIN::EnsureControlsCurrent() {
-    if (inExchange_ && controlsCurrent_) return;
-    PullControls();
-    controlsCurrent_ = inExchange_;
+    if (!controlsCurrent_) PullControls();
 }
 
 void TWIN::PushIfChanged(const WindowControls& before) {
@@ -239,9 +216,10 @@ void TWIN::ShowPortError() {
     controlsCurrent_ = false; // the operator had the window while the box was open
 }
 
-// Every routine below works on the plain control state: the widgets are read into it first (once
-// per handler), so that nothing the operator did since is lost, and what changed is shown again
-// afterwards. A reply that changes nothing thus costs one read of the widgets and no writes.
+// Every routine below works on the plain control state: the widgets are read into it first when
+// any of them has changed since the last read, so that nothing the operator did since is lost, and
+// what changed is shown again afterwards. A reply that changes nothing, with nobody at the window,
+// thus reads no widget and writes none.
 
 void TWIN::ControlsToImage(RegisterImage& image) {
     EnsureControlsCurrent();

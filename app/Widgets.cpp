@@ -43,6 +43,7 @@ void TIndicator::setColour(Colour colour) {
     if (colour == colour_) return;
     colour_ = colour;
     update();
+    emit ColourChanged();
 }
 
 void TIndicator::paintEvent(QPaintEvent*) {
@@ -62,6 +63,17 @@ void TIndicator::mouseReleaseEvent(QMouseEvent* event) {
 
 TDropList::TDropList(QWidget* parent) : QComboBox(parent) {
     setEditable(false);
+    // The popup also closes without hidePopup (a click elsewhere, the window losing focus): its
+    // window's own show and hide are what tell.
+    view()->window()->installEventFilter(this);
+}
+
+bool TDropList::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view()->window() &&
+        (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        emit DroppedDownChanged();
+    }
+    return QComboBox::eventFilter(watched, event);
 }
 
 bool TDropList::DroppedDown() const {

@@ -24,6 +24,7 @@ class TIndicator : public QWidget {
 
   signals:
     void MouseUp();
+    void ColourChanged();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -41,6 +42,13 @@ class TDropList : public QComboBox {
     explicit TDropList(QWidget* parent = nullptr);
 
     bool DroppedDown() const;
+
+  signals:
+    // The popup opened or closed, whichever way it did.
+    void DroppedDownChanged();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 // Label that reports a click (press and release on it with the left button).

@@ -45,6 +45,7 @@ TWIN::TWIN(QWidget* parent)
 
     ConnectHandlers();
     ConnectTrafficView();
+    view_.WatchChanges(this, [this] { controlsCurrent_ = false; });
     SEND_TIM.start(); // polls from the window's creation on; only a port failure stops it
     FormCreate();
 }
@@ -58,10 +59,14 @@ TWIN::~TWIN() {
 
 void TWIN::PullControls() {
     view_.Pull(Controls);
+    controlsCurrent_ = true;
 }
 
 void TWIN::PushControls() {
     view_.Push(Controls);
+    // A value a widget cannot take (a list index out of range) leaves it showing something else:
+    // the next reader looks again.
+    controlsCurrent_ = false;
 }
 
 void TWIN::ShowAtStart() {

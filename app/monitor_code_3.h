@@ -37,6 +37,9 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
 
     void PullControls(); // widgets -> Controls
     void PushControls(); // Controls -> widgets, without firing any handler
+    // Pulls only when a widget has changed since the last pull: a poll cycle in which nobody
+    // touched the window reads none of them.
+    void EnsureControlsCurrent();
 
     // Design size centred on the screen for the restored state, then maximised.
     void ShowAtStart();
@@ -118,10 +121,6 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void ShowLinkLost() override;
     void SetOnlineColour(korvan::Colour colour) override;
 
-    // Within one poll-cycle handler the widgets change only through the window's own pushes, so
-    // the control state read at its start stays true until it returns: read once, not per routine.
-    class ExchangeScope;
-    void EnsureControlsCurrent();
     // Pushes the control state when a display routine changed it, marking it current.
     void PushIfChanged(const korvan::WindowControls& before);
 
@@ -134,7 +133,6 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     QWidget* client_;                // the scrollable area that holds the panels
     korvan::TBackground* BACKGROUND; // behind the scrollable area, as large as the client area
     korvan::ControlsView view_;
-    bool inExchange_ = false;      // a poll-cycle handler is running
-    bool controlsCurrent_ = false; // Controls matches the widgets (only kept within a handler)
+    bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
     korvan::TrafficWindow* trafficView_ = nullptr;
 };

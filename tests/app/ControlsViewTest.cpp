@@ -200,26 +200,30 @@ TEST(ControlsView, DroppedDownFollowsThePopup) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
     TDropList* panel = win.Widgets.ctrl.PANEL;
     TDropList* drive = win.Widgets.unit[0].Ut;
+    // Read as the poll cycle reads: only after a widget has told of a change.
+    const auto dropped = [&win](const ListState& list) {
+        win.EnsureControlsCurrent();
+        return list.droppedDown;
+    };
 
-    win.PullControls();
-    EXPECT_FALSE(win.Controls.ctrl.PANEL.droppedDown);
-
+    EXPECT_FALSE(dropped(win.Controls.ctrl.PANEL));
     panel->showPopup();
-    win.PullControls();
-    EXPECT_TRUE(win.Controls.ctrl.PANEL.droppedDown);
-    EXPECT_FALSE(win.Controls.unit[0].Ut.droppedDown);
+    EXPECT_TRUE(dropped(win.Controls.ctrl.PANEL));
+    EXPECT_FALSE(dropped(win.Controls.unit[0].Ut));
     panel->hidePopup();
-    win.PullControls();
-    EXPECT_FALSE(win.Controls.ctrl.PANEL.droppedDown);
+    EXPECT_FALSE(dropped(win.Controls.ctrl.PANEL));
 
     drive->showPopup();
-    win.PullControls();
-    EXPECT_TRUE(win.Controls.unit[0].Ut.droppedDown);
+    EXPECT_TRUE(dropped(win.Controls.unit[0].Ut));
     // Closing the popup with Escape, as the operator would.
     QTest::keyClick(drive->view(), Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !drive->DroppedDown(); }));
-    win.PullControls();
-    EXPECT_FALSE(win.Controls.unit[0].Ut.droppedDown);
+    EXPECT_FALSE(dropped(win.Controls.unit[0].Ut));
+    // Closed by its window going away, not through the list.
+    drive->showPopup();
+    EXPECT_TRUE(dropped(win.Controls.unit[0].Ut));
+    drive->view()->window()->close();
+    EXPECT_FALSE(dropped(win.Controls.unit[0].Ut));
 }
 
 } // namespace
