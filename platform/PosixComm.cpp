@@ -572,15 +572,18 @@ class CommDevice final : public Object,
         DWORD events = 0;
         epoll_event ev{};
         // While bytes wait below the trigger level the queue's count tells of arrivals; the
-        // epoll descriptor, not watched meanwhile, is read again once the line is idle.
+        // epoll descriptor, not watched meanwhile, is read again once the line is idle. Without an
+        // arrival the queue holds what the last look counted less what reads took since.
+        bool mayHaveGrown = rxPending_;
         if (!rxPending_ && epoll_wait(epoll_, &ev, 1, 0) > 0) {
             if (ev.events & (EPOLLHUP | EPOLLERR)) {
                 MarkDead();
                 return;
             }
+            mayHaveGrown = true;
         }
-        int queued = 0;
-        if (ioctl(fd_, FIONREAD, &queued) < 0) {
+        int queued = static_cast<int>(inCount_);
+        if (mayHaveGrown && ioctl(fd_, FIONREAD, &queued) < 0) {
             if (errno == EIO) {
                 MarkDead();
                 return;
