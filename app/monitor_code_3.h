@@ -121,7 +121,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void ShowLinkLost() override;
     void SetOnlineColour(korvan::Colour colour) override;
 
-    // Pushes the control state when a display routine changed it, marking it current.
+    // Pushes the control state when a display routine changed it.
     void PushIfChanged(const korvan::WindowControls& before);
 
     void ConnectHandlers();
