@@ -11,21 +11,22 @@ namespace {
 // ---- widgets -> state
 
 ListState PullList(const TDropList* list) {
-    return {list->currentIndex(), list->DroppedDown()};
+    return {list->ShownIndex(), list->DroppedDown()};
 }
 
-std::string PullText(const QLineEdit* edit) {
-    return edit->text().toStdString();
+// The field's value: an entry still being typed is not the operator's choice yet.
+std::string PullText(const TEditField* edit) {
+    return edit->Value().toStdString();
 }
 
 // ---- state -> widgets
 
 void PushList(TDropList* list, const ListState& state) {
-    // Whether the list is open is the operator's business; only the selection is set.
+    // Whether the list is open is the operator's business; only the selection is set, and an
+    // open list takes it when it closes.
     const int index = state.index >= 0 && state.index < list->count() ? state.index : -1;
-    if (list->currentIndex() == index) return;
     const QSignalBlocker block(list);
-    list->setCurrentIndex(index);
+    list->ShowIndex(index);
 }
 
 void PushCheck(QCheckBox* box, bool ticked) {
@@ -34,11 +35,11 @@ void PushCheck(QCheckBox* box, bool ticked) {
     box->setChecked(ticked);
 }
 
-void PushText(QLineEdit* edit, const std::string& text) {
+void PushText(TEditField* edit, const std::string& text) {
     const QString wanted = QString::fromStdString(text);
-    if (edit->text() == wanted) return;
+    if (edit->Value() == wanted && edit->text() == wanted) return;
     const QSignalBlocker block(edit);
-    edit->setText(wanted);
+    edit->ShowValue(wanted);
     // Like any field filled from outside: show its beginning, also when it is longer than the box.
     if (!edit->hasFocus()) edit->setCursorPosition(0);
 }
@@ -195,6 +196,55 @@ struct ChangeWatch {
 };
 
 } // namespace
+
+namespace {
+
+// Connects each kind of bound widget's signal for a choice the operator made.
+struct ChoiceWatch {
+    QObject* context;
+    std::function<void()> chose;
+
+    void operator()(TDropList* list) const {
+        QObject::connect(list, &QComboBox::activated, context, chose);
+    }
+    void operator()(TEditField* edit) const {
+        QObject::connect(edit, &TEditField::EntryTaken, context, chose);
+    }
+    void operator()(QCheckBox* box) const {
+        QObject::connect(box, &QCheckBox::clicked, context, chose);
+    }
+    void operator()(QButtonGroup* group) const {
+        QObject::connect(group, &QButtonGroup::idClicked, context, chose);
+    }
+    template <typename W, std::size_t N> void operator()(const std::array<W*, N>& widgets) const {
+        for (W* widget : widgets)
+            (*this)(widget);
+    }
+};
+
+} // namespace
+
+void ControlsView::WatchChoices(QObject* context, const std::function<void()>& chose) const {
+    const ChoiceWatch watch{context, chose};
+    const CommonWidgets& cw = w_.ctrl;
+    watch(cw.PANEL);
+    watch(cw.ADR);
+    watch(cw.SPD);
+    watch(cw.DEL);
+    watch(cw.parity);
+    for (const UnitWidgets& uw : w_.unit) {
+        watch(uw.Ut);
+        watch(uw.drives);
+        watch(uw.Cd);
+        watch(uw.contact);
+        watch(uw.O);
+        watch(uw.delay);
+        watch(uw.FIN);
+        watch(uw.FINA);
+        watch(uw.BIN);
+    }
+    watch(w_.master.csContact);
+}
 
 void ControlsView::WatchChanges(QObject* context, const std::function<void()>& changed) const {
     const ChangeWatch watch{context, changed};

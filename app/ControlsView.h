@@ -21,6 +21,9 @@ class ControlsView {
     // Calls changed whenever anything Pull reads may have changed: an edit, a tick, a choice, a
     // list opened or closed, a colour set. The version label changes only through Push.
     void WatchChanges(QObject* context, const std::function<void()>& changed) const;
+    // Calls chose after the operator chose something in a settings control: an item of a list,
+    // a finished entry, a tick, a radio button. Indicator clicks and buttons have handlers.
+    void WatchChoices(QObject* context, const std::function<void()>& chose) const;
 
   private:
     const WindowWidgets& w_;

@@ -41,4 +41,17 @@ bool StationMessageBox(MessageKind kind, const std::string& text) {
     return box.exec() == QMessageBox::Ok;
 }
 
+void StationNotice(const std::string& text) {
+    if (Answerer()) {
+        Answerer()(MessageKind::Information, text);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
+                                QString::fromStdString(text), QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("Notice"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
 } // namespace korvan

@@ -13,6 +13,10 @@ namespace korvan {
 // Cancel for a warning. True only when the operator answered OK.
 bool StationMessageBox(MessageKind kind, const std::string& text);
 
+// A notice that needs no answer, shown without stopping anything: it may come while the poll
+// cycle closes an exchange. Caption "Warning", button OK.
+void StationNotice(const std::string& text);
+
 // Tests answer the boxes through this instead of a screen; an empty function restores the real
 // boxes. The answerer gets what the operator would see and returns the answer.
 using MessageBoxAnswerer = std::function<bool(MessageKind kind, const std::string& text)>;

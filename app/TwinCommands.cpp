@@ -1,9 +1,33 @@
 // TWIN: the operator's command buttons and the clicks that force outputs and relays. Each only
 // changes the wanted state; the poll cycle writes it.
+#include "Binding.h"
 #include "MessageBoxes.h"
 #include "monitor_code_3.h"
 
+#include <cstdio>
+
 using namespace korvan;
+
+void TWIN::TakeChoices() {
+    // Until a unit has been shown the controls hold their start values, which nobody chose.
+    if (!Engine.UnitShown()) return;
+    // The controls differ from the wanted image only by what the operator just did; a list that
+    // announced its choice counts as closed.
+    WindowControls chosen = Controls;
+    chosen.ctrl.PANEL.droppedDown = false;
+    chosen.ctrl.SPD.droppedDown = false;
+    for (UnitControls& unit : chosen.unit)
+        unit.Ut.droppedDown = false;
+    RegisterImage image = Engine.WantedImage;
+    korvan::ControlsToImage(chosen, image);
+    for (const Choice& choice : ChoicesBetween(Engine.WantedImage, image))
+        Engine.Choose(choice.reg, choice.mask, choice.value);
+}
+
+void TWIN::SettingChosen() {
+    EnsureControlsCurrent();
+    TakeChoices();
+}
 
 void TWIN::GO_BUTClick() {
     PullControls();
@@ -33,12 +57,21 @@ void TWIN::OUTMouseUp(int unit, int output) {
     PullControls();
     ToggleOutputIndicator(Controls.unit[unit].OUT[output]);
     PushControls();
+    TakeChoices();
 }
 
 void TWIN::RELAYMouseUp(int relay) {
     PullControls();
     ToggleOutputIndicator(Controls.master.RELAY[relay]);
     PushControls();
+    TakeChoices();
+}
+
+void TWIN::ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) {
+    char codeText[8];
+    std::snprintf(codeText, sizeof codeText, "%02X", code);
+    StationNotice("Блок отклонил запись: " + SettingCaption(reg) + " = " + std::to_string(value) +
+                  " (исключение " + codeText + ")");
 }
 
 bool TWIN::ShowMessage(MessageKind kind, const std::string& text) {

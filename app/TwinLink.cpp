@@ -59,6 +59,19 @@ void TWIN::ConnectHandlers() {
     };
 
     const CommonWidgets& c = Widgets.ctrl;
+    const auto checkEntries = [](TEditField* field, EntryRange range) {
+        field->SetEntryCheck([range](const QString& entry) {
+            return QString::fromStdString(EntryRefusal(entry.toStdString(), range));
+        });
+    };
+    checkEntries(c.ADR, kAddressRange);
+    checkEntries(c.DEL, kTimeoutRange);
+    checkEntries(c.SENDADR, kSlaveAddressRange);
+    for (const UnitWidgets& unit : Widgets.unit)
+        for (TEditField* delay : unit.delay)
+            checkEntries(delay, kDelayRange);
+    view_.WatchChoices(this, [this] { SettingChosen(); });
+    connect(c.SENDADR, &TEditField::EntryTaken, this, &TWIN::SENDADRChange);
     connect(c.COM, &QComboBox::currentIndexChanged, this, &TWIN::COMChange);
     connect(c.PCSPD, &QComboBox::currentIndexChanged, this, &TWIN::PCSPDChange);
     // Watching before the first read of the list, so that no change falls between the two.
@@ -108,6 +121,8 @@ void TWIN::FormCreate() {
 }
 
 void TWIN::COMChange() {
+    // Another port may lead to another unit: nothing meant for the old one goes out.
+    Engine.Restart();
     try {
         COMPORT.Close();
         COMPORT.SetPort(SelectedPort(Widgets.ctrl.COM));
@@ -155,7 +170,14 @@ void TWIN::FormClose() {
     }
 }
 
+void TWIN::SENDADRChange() {
+    // Nothing pending for the unit at the old address may reach the new one.
+    Engine.Restart();
+}
+
 void TWIN::closeEvent(QCloseEvent* event) {
+    // Closing the window finishes an entry like leaving the field does.
+    if (auto* field = qobject_cast<TEditField*>(focusWidget())) field->FinishEdit();
     FormClose();
     event->accept();
 }
@@ -183,8 +205,9 @@ void TWIN::PushIfChanged(const WindowControls& before) {
 
 // ---- what the engine reaches ----------------------------------------------------------------
 
+// The address taken when the operator finished typing it, not what is on screen meanwhile.
 std::string TWIN::SendAddressText() const {
-    return Widgets.ctrl.SENDADR->text().toStdString();
+    return Widgets.ctrl.SENDADR->Value().toStdString();
 }
 
 void TWIN::PortWrite(const std::uint8_t* data, int count) {
@@ -219,12 +242,8 @@ void TWIN::ShowPortError() {
 // Every routine below works on the plain control state: the widgets are read into it first when
 // any of them has changed since the last read, so that nothing the operator did since is lost, and
 // what changed is shown again afterwards. A reply that changes nothing, with nobody at the window,
-// thus reads no widget and writes none.
-
-void TWIN::ControlsToImage(RegisterImage& image) {
-    EnsureControlsCurrent();
-    korvan::ControlsToImage(Controls, image);
-}
+// thus reads no widget and writes none. The operator's choices are not read here: they reach the
+// engine as they are made.
 
 void TWIN::ImageToControls(const RegisterImage& image) {
     EnsureControlsCurrent();

@@ -4,8 +4,11 @@
 
 #include <QAbstractItemView>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
+#include <QTimer>
 #include <QValidator>
 
 namespace korvan {
@@ -66,14 +69,46 @@ TDropList::TDropList(QWidget* parent) : QComboBox(parent) {
     // The popup also closes without hidePopup (a click elsewhere, the window losing focus): its
     // window's own show and hide are what tell.
     view()->window()->installEventFilter(this);
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        shownIndex_ = index;
+        chosen_ = true;
+    });
+    connect(this, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!DroppedDown()) shownIndex_ = index;
+    });
 }
 
 bool TDropList::eventFilter(QObject* watched, QEvent* event) {
     if (watched == view()->window() &&
         (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        if (event->type() == QEvent::Show) {
+            shownIndex_ = currentIndex();
+            chosen_ = false;
+        } else {
+            // The choice, if any, is announced right after the popup hides.
+            QTimer::singleShot(0, this, &TDropList::SettleAfterPopup);
+        }
         emit DroppedDownChanged();
     }
     return QComboBox::eventFilter(watched, event);
+}
+
+void TDropList::ShowIndex(int index) {
+    shownIndex_ = index;
+    if (DroppedDown() || currentIndex() == index) return;
+    const QSignalBlocker quiet(this);
+    setCurrentIndex(index);
+}
+
+void TDropList::SettleAfterPopup() {
+    // Closed without a choice (Esc, a click elsewhere): whatever the popup passed over is not the
+    // operator's, and what the window gave meanwhile is shown now.
+    if (chosen_ || DroppedDown() || currentIndex() == shownIndex_) return;
+    {
+        const QSignalBlocker quiet(this);
+        setCurrentIndex(shownIndex_);
+    }
+    emit DroppedDownChanged();
 }
 
 bool TDropList::DroppedDown() const {
@@ -122,6 +157,88 @@ TEditField::TEditField(QWidget* parent) : QLineEdit(parent) {
     setFrame(false);
     setValidator(new LengthValidator(this));
     connect(this, &QLineEdit::textChanged, this, &TEditField::FitText);
+    // A text set from code is the field's value; the operator's typing is not, until finished.
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (!operatorEditing_ && !editing_) value_ = text();
+    });
+    connect(this, &QLineEdit::textEdited, this, &TEditField::StartEditing);
+}
+
+void TEditField::ShowValue(const QString& value) {
+    value_ = value;
+    if (!editing_ && text() != value) setText(value);
+}
+
+void TEditField::StartEditing() {
+    if (editing_) return;
+    editing_ = true;
+    refusal_.clear();
+    paletteBeforeEdit_ = palette();
+    QPalette marked = paletteBeforeEdit_;
+    marked.setColor(QPalette::Base, QColor::fromRgba(kEditingBackground));
+    setPalette(marked);
+    ShowToolTip();
+}
+
+void TEditField::EndEditing() {
+    if (!editing_) return;
+    editing_ = false;
+    setPalette(paletteBeforeEdit_);
+}
+
+void TEditField::FinishEdit() {
+    if (!editing_) return;
+    const QString entry = text();
+    EndEditing();
+    if (entry == value_) return;
+    const QString refusal = check_ ? check_(entry) : QString();
+    if (!refusal.isEmpty()) {
+        refusal_ = refusal;
+        setText(value_);
+        ShowToolTip();
+        return;
+    }
+    value_ = entry;
+    emit EntryTaken();
+}
+
+void TEditField::CancelEdit() {
+    if (!editing_) return;
+    EndEditing();
+    setText(value_);
+}
+
+void TEditField::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        FinishEdit();
+        event->accept();
+        return;
+    case Qt::Key_Escape:
+        if (!editing_) break; // nothing to undo: the window may use the key
+        CancelEdit();
+        event->accept();
+        return;
+    default:
+        break;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void TEditField::focusOutEvent(QFocusEvent* event) {
+    // A context menu of the field takes the focus for a moment; the entry goes on.
+    if (event->reason() != Qt::PopupFocusReason) FinishEdit();
+    QLineEdit::focusOutEvent(event);
+}
+
+void TEditField::ShowToolTip() {
+    const QString tip = !refusal_.isEmpty() ? refusal_ : stretched_ ? text() : QString();
+    if (!tip.isEmpty())
+        setToolTip(tip);
+    else if (ownTip_)
+        setToolTip(QString());
+    ownTip_ = !tip.isEmpty();
 }
 
 int TEditField::TextStretch() const {
@@ -170,11 +287,8 @@ void TEditField::FitText() {
         fitted.setStretch(stretch);
         setFont(fitted);
     }
-    if (stretch < 100)
-        setToolTip(text());
-    else if (fittedTip_)
-        setToolTip(QString());
-    fittedTip_ = stretch < 100;
+    stretched_ = stretch < 100;
+    ShowToolTip();
     fitting_ = false;
 }
 

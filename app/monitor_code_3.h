@@ -87,6 +87,10 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void FINDClick();
     void OUTMouseUp(int unit, int output); // OUT1_kMouseUp, OUT2_kMouseUp
     void RELAYMouseUp(int relay);          // RELAY1MouseUp .. RELAY4MouseUp (relay 0..3)
+    // The operator chose something in a settings control: what changed becomes a choice.
+    void SettingChosen();
+    // A finished, valid slave address: the exchange starts afresh with that unit.
+    void SENDADRChange();
 
     // The traffic view "Обмен — журнал": F2 anywhere in the window, or a double click on ONLINE
     // or its label. Made on first use; closing it only hides it.
@@ -115,11 +119,14 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     bool ResponseTimerRunning() const override;
     void StopPollTimer() override;
     void ShowPortError() override;
-    void ControlsToImage(korvan::RegisterImage& image) override;
     void ImageToControls(const korvan::RegisterImage& image) override;
     int GreyOutDisabledUnits(const korvan::RegisterImage& image) override;
     void ShowLinkLost() override;
     void SetOnlineColour(korvan::Colour colour) override;
+    void ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) override;
+
+    // Hands the engine what differs between its wanted image and the controls as they are now.
+    void TakeChoices();
 
     // Pushes the control state when a display routine changed it.
     void PushIfChanged(const korvan::WindowControls& before);

@@ -41,12 +41,12 @@ class QuietHost : public PollHost {
     bool ResponseTimerRunning() const override { return responseRunning; }
     void StopPollTimer() override {}
     void ShowPortError() override {}
-    void ControlsToImage(RegisterImage& image) override { benchmark::DoNotOptimize(image); }
     void ImageToControls(const RegisterImage& image) override { benchmark::DoNotOptimize(image); }
     void FitPanelsToUnits() override {}
     int GreyOutDisabledUnits(const RegisterImage&) override { return 0; }
     void ShowLinkLost() override {}
     void SetOnlineColour(Colour colour) override { benchmark::DoNotOptimize(colour); }
+    void ReportWriteRefused(int, std::uint16_t, std::uint8_t) override {}
 
     void SetReply(const RegisterImage& image, int count) {
         registers = image;

@@ -4,6 +4,8 @@ namespace korvan {
 
 namespace {
 
+constexpr std::uint16_t kCommandByteMask = 0x00FF;
+
 // Reset, restore and module search need a unit that answers and supports modules.
 bool UnitAcceptsServiceCommands(const PollEngine& engine, MessageHost& messages) {
     if (engine.LinkCredit == 0) {
@@ -20,21 +22,20 @@ bool UnitAcceptsServiceCommands(const PollEngine& engine, MessageHost& messages)
 void ConfirmServiceCommand(PollEngine& engine, MessageHost& messages, const char* question,
                            std::uint8_t command) {
     if (!UnitAcceptsServiceCommands(engine, messages)) return;
-    // The poll cycle runs on while the question is open; the answer is taken as it comes, and
-    // the command goes into the wanted image as that image is once the box has closed.
-    if (messages.ShowMessage(MessageKind::Warning, question))
-        engine.WantedImage[byte::ServiceCommand] = command;
+    // The poll cycle runs on while the question is open; the answer is taken as it comes.
+    if (messages.ShowMessage(MessageKind::Warning, question)) engine.SendServiceCommand(command);
 }
 
 } // namespace
 
+// Start and stop are a level the unit holds: the operator's choice for the low byte.
 void GO_BUTClick(PollEngine& engine, WindowControls& controls) {
-    engine.WantedImage[byte::CommandSignal] = kCommandStart;
+    engine.Choose(reg::CommandSignal, kCommandByteMask, kCommandStart);
     controls.ctrl.PUSK = kRed;
 }
 
 void ST_BUTClick(PollEngine& engine, WindowControls& controls) {
-    engine.WantedImage[byte::CommandSignal] = kCommandStop;
+    engine.Choose(reg::CommandSignal, kCommandByteMask, kCommandStop);
     controls.ctrl.PUSK = kGreen;
 }
 

@@ -11,9 +11,9 @@ namespace korvan {
 
 enum class ExchangeVerdict : std::uint8_t {
     Good,          // the answer to the request: read data applied, or write confirmed
-    Ignored,       // a good read reply left unapplied because an operator's write goes first
     NoReply,       // nothing arrived
     BadCrc,        // bytes arrived, but their last two are not the CRC of the rest
+    Incomplete,    // fewer bytes than the answer asked for, and those that came begin it rightly
     WrongLength,   // good CRC, but not the length or byte count of the answer asked for
     WrongAddress,  // good CRC, from another slave address
     WrongFunction, // good CRC and address, a function other than the one asked for
@@ -34,6 +34,7 @@ struct ExchangeRecord {
     ExchangeVerdict verdict = ExchangeVerdict::NoReply;
     std::uint8_t exceptionCode = 0; // for ExchangeVerdict::Exception
     bool linkLost = false;          // this exchange took the link credit from 1 to 0
+    bool writeAbandoned = false;    // the unit refused this write once too often: it is given up
 };
 
 class ExchangeObserver {

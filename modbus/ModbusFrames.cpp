@@ -76,12 +76,24 @@ constexpr int kExceptionReplyLength = 5; // address, function | 0x80, code, CRC
 constexpr std::uint8_t kExceptionFlag = 0x80;
 constexpr int kReadReplyOverhead = 5; // address, function, byte count, CRC
 
+// Whether `count` bytes are the beginning of the full answer to `request`, cut short: a line that
+// fell silent, not one that garbled a frame.
+bool BeginsAnswer(const Request& request, const std::uint8_t* received, int count) {
+    if (request[1] == kWriteSingleRegister)
+        return count < kRequestLength && std::equal(received, received + count, request.begin());
+    const int dataBytes = 2 * (request[4] << 8 | request[5]);
+    if (count >= dataBytes + kReadReplyOverhead || received[0] != request[0]) return false;
+    if (count > 1 && received[1] != request[1]) return false;
+    return count <= 2 || received[2] == dataBytes;
+}
+
 } // namespace
 
 ReplyJudgement JudgeReply(const Request& request, const std::uint8_t* received, int count) {
     using enum ExchangeVerdict;
     if (count <= 0) return {NoReply};
-    if (!CheckReply(received, count).valid) return {BadCrc};
+    if (!CheckReply(received, count).valid)
+        return {BeginsAnswer(request, received, count) ? Incomplete : BadCrc};
     if (received[0] != request[0]) return {WrongAddress};
     const std::uint8_t function = received[1];
     const std::uint8_t asked = request[1];

@@ -27,21 +27,67 @@ void PollEngine::SetStartValues() {
     LayoutCountdown = kLayoutCountdownStart;
 }
 
+void PollEngine::Choose(int reg, std::uint16_t mask, std::uint16_t value) {
+    if (reg < 0 || reg >= kRegisterCount || !IsWritableRegister(reg) ||
+        reg == reg::ServiceCommand || mask == 0)
+        return;
+    chosenValue_[reg] = static_cast<std::uint16_t>((chosenValue_[reg] & ~mask) | (value & mask));
+    chosenMask_[reg] |= mask;
+    ShowWanted(reg);
+}
+
+void PollEngine::SendServiceCommand(std::uint8_t command) {
+    serviceCommand_ = command;
+}
+
+std::uint16_t PollEngine::ChosenBits(int reg) const {
+    return reg >= 0 && reg < kRegisterCount ? chosenMask_[reg] : 0;
+}
+
+void PollEngine::Restart() {
+    // A reply still on its way belongs to the old unit: its exchange is closed unjudged.
+    host_.StopResponseTimer();
+    RxBuffer.fill(0);
+    arrived_ = 0;
+    chosenMask_.fill(0);
+    serviceCommand_ = -1;
+    refusedRegister_ = -1;
+    refusals_ = 0;
+    extendedRefused_ = false;
+    controlsShown_ = false;
+    SetStartValues();
+    WantedImage = ShownImage;
+    host_.ShowLinkLost();
+}
+
+void PollEngine::ShowWanted(int reg) {
+    const std::uint16_t mask = chosenMask_[reg];
+    SetRegisterValue(WantedImage, reg,
+                     static_cast<std::uint16_t>((RegisterValue(ShownImage, reg) & ~mask) |
+                                                (chosenValue_[reg] & mask)));
+}
+
+void PollEngine::ForgetChoice(int reg) {
+    chosenMask_[reg] = 0;
+    ShowWanted(reg);
+}
+
 void PollEngine::SEND_TIMTimer() {
     // Both timers share one interval, so the response timer may be due at this very moment: the
     // exchange in flight is closed first, or its reply would be judged against the next request.
     if (host_.ResponseTimerRunning()) TIMEOUTTimer();
 
     const std::uint8_t address = SlaveAddressFromText(host_.SendAddressText());
-    const bool writing = PendingWrite;
-    Request request = writing ? WriteRequest(address, PendingRegister, WantedImage)
-                              : ReadRequest(address, ReadCount);
+    const bool service = PendingWrite && PendingRegister == reg::ServiceCommand;
+    if (service && serviceCommand_ < 0) PendingWrite = false; // nothing left to send there
+    Request request = PendingWrite ? WriteRequest(address, PendingRegister, WantedImage)
+                                   : ReadRequest(address, ReadCount);
     RxCount = 0;
-    // Register 95 holds one-shot service commands: the request just built carries the command,
-    // so it leaves the wanted image now and is never sent twice, not even when this write gets
-    // no reply. A command stored while other requests go out stays until its own write.
-    if (writing && PendingRegister == reg::ServiceCommand) {
-        WantedImage[byte::ServiceCommand] = 0;
+    // Register 95 takes one-shot service commands: each press is sent once, with the high byte
+    // as the unit last reported it, and never again, not even when this write gets no reply.
+    if (PendingWrite && service) {
+        request[5] = static_cast<std::uint8_t>(serviceCommand_);
+        serviceCommand_ = -1;
         PendingWrite = false;
     }
     host_.StartResponseTimer();
@@ -101,30 +147,28 @@ void PollEngine::TIMEOUTTimer() {
     // data would land in the wrong registers and be written back to the unit.
     ReplyJudgement judgement =
         JudgeReply(sent_, RxBuffer.data(), std::clamp(RxCount, 0, kRxCapacity));
-    bool linkLost = false;
+    const bool linkWasUp = LinkCredit > 0;
+    bool abandoned = false;
     switch (judgement.verdict) {
     case ExchangeVerdict::Good:
         if (sent_[1] == kWriteSingleRegister)
             ApplyWriteReply();
-        else if (!ApplyReadReply())
-            judgement.verdict = ExchangeVerdict::Ignored;
+        else
+            ApplyReadReply();
         break;
     case ExchangeVerdict::Exception:
-        // The unit refused the request: neither a good nor a failed exchange.
+        abandoned = RefuseExchange(judgement.exceptionCode);
         break;
-    default: {
-        const bool linkWasUp = LinkCredit > 0;
+    default:
         FailExchange();
-        linkLost = linkWasUp && LinkCredit == 0;
     }
-    }
-    ReportExchange(judgement, linkLost);
+    ReportExchange(judgement, linkWasUp && LinkCredit == 0, abandoned);
 
     host_.StopResponseTimer();
     RxBuffer.fill(0);
 }
 
-void PollEngine::ReportExchange(const ReplyJudgement& judgement, bool linkLost) {
+void PollEngine::ReportExchange(const ReplyJudgement& judgement, bool linkLost, bool abandoned) {
     if (observer_ == nullptr) return;
     ExchangeRecord record;
     record.request = sent_;
@@ -139,34 +183,29 @@ void PollEngine::ReportExchange(const ReplyJudgement& judgement, bool linkLost) 
     record.verdict = judgement.verdict;
     record.exceptionCode = judgement.exceptionCode;
     record.linkLost = linkLost;
+    record.writeAbandoned = abandoned;
     observer_->ExchangeClosed(record);
 }
 
-bool PollEngine::ApplyReadReply() {
+void PollEngine::ApplyReadReply() {
+    // Every answer to a read is the unit's state and is shown at once; the operator's open
+    // choices stay laid over it, so no read repaints them away and no write carries bits the
+    // unit has changed since.
     const int length = std::clamp(ReadLength, 0, kMaxReadLength);
-
-    host_.ControlsToImage(WantedImage);
-    for (int i = 0; i < length; ++i) {
-        if (WantedImage[i] == ShownImage[i]) continue;
-        PendingRegister = i / 2;
-        if (IsWritableRegister(PendingRegister)) {
-            PendingWrite = true;
-            break;
-        }
-    }
-    // While the link is up the operator's change wins: the unit's data waits until every change
-    // has been written. The first reply after start-up or a link loss is applied regardless.
-    if (LinkCredit != 0 && PendingWrite) return false;
-    if (LinkCredit == 0) PendingWrite = false;
-
     LinkCredit = kLinkCreditFull;
     host_.SetOnlineColour(kGreen);
     std::copy_n(RxBuffer.begin() + kReplyDataOffset, length, ReadImage.begin());
-    if (!controlsShown_ ||
-        !std::equal(ReadImage.begin(), ReadImage.begin() + length, ShownImage.begin())) {
-        std::copy_n(ReadImage.begin(), length, ShownImage.begin());
-        std::copy_n(ShownImage.begin(), length, WantedImage.begin());
-        host_.ImageToControls(ShownImage);
+    const RegisterImage wantedBefore = WantedImage;
+    std::copy_n(ReadImage.begin(), length, ShownImage.begin());
+    for (int reg = 0; reg < length / 2; ++reg) {
+        // A choice the unit already holds is done.
+        const std::uint16_t mask = chosenMask_[reg];
+        if (mask != 0 && ((RegisterValue(ShownImage, reg) ^ chosenValue_[reg]) & mask) == 0)
+            chosenMask_[reg] = 0;
+        ShowWanted(reg);
+    }
+    if (!controlsShown_ || WantedImage != wantedBefore) {
+        host_.ImageToControls(WantedImage);
         controlsShown_ = true;
     }
     if (LayoutCountdown > 0) {
@@ -175,36 +214,93 @@ bool PollEngine::ApplyReadReply() {
     }
     // A unit in use that still shows grey has stale colours (link loss, or it was just given a
     // drive type): the image is shown again even though it did not change.
-    if (host_.GreyOutDisabledUnits(ShownImage) > 0) host_.ImageToControls(ShownImage);
-    if (ReadImage[byte::FirmwareMajor] > 2 && ReadCount == kBaseReadCount) {
+    if (host_.GreyOutDisabledUnits(ShownImage) > 0) host_.ImageToControls(WantedImage);
+    if (ReadImage[byte::FirmwareMajor] > 2 && ReadCount == kBaseReadCount && !extendedRefused_) {
         ReadCount = kExtendedReadCount;
         ReadLength = 2 * kExtendedReadCount;
     }
-    return true;
+    FindNextWrite(length);
+}
+
+void PollEngine::FindNextWrite(int length) {
+    PendingWrite = false;
+    for (int reg = 0; reg < length / 2; ++reg) {
+        const bool differs = reg == reg::ServiceCommand ? serviceCommand_ >= 0
+                                                        : RegisterValue(WantedImage, reg) !=
+                                                              RegisterValue(ShownImage, reg);
+        if (differs && IsWritableRegister(reg)) {
+            PendingRegister = reg;
+            PendingWrite = true;
+            return;
+        }
+    }
 }
 
 void PollEngine::ApplyWriteReply() {
-    // The echo confirms the value sent, not what is wanted by now: a command pressed while this
-    // write was on the line still differs and goes out next. Register 95's commands are one-shot:
-    // once sent, nothing of them stays wanted, so nothing of them is held either.
+    // The echo confirms the value sent, not what is wanted by now: a choice made while this write
+    // was on the line still differs and goes out next. Register 95's commands are one-shot:
+    // nothing of them is held.
     const int written = sent_[2] << 8 | sent_[3];
-    if (written < kRegisterCount) {
-        const bool oneShot = written == reg::ServiceCommand;
-        ShownImage[2 * written] = oneShot ? WantedImage[2 * written] : sent_[4];
-        ShownImage[2 * written + 1] = oneShot ? WantedImage[2 * written + 1] : sent_[5];
+    const auto value = static_cast<std::uint16_t>(sent_[4] << 8 | sent_[5]);
+    if (written < kRegisterCount && written != reg::ServiceCommand) {
+        SetRegisterValue(ShownImage, written, value);
+        if (((value ^ chosenValue_[written]) & chosenMask_[written]) == 0) chosenMask_[written] = 0;
+        ShowWanted(written);
     }
+    if (written == refusedRegister_) refusedRegister_ = -1;
     PendingWrite = false;
+}
+
+void PollEngine::LoseCredit() {
+    if (LinkCredit > 0) --LinkCredit;
+    if (LinkCredit == 0) host_.ShowLinkLost();
+    // Only a positive countdown matters; it may run below 0, but not wrap around.
+    if (LayoutCountdown > std::numeric_limits<std::int32_t>::min()) --LayoutCountdown;
 }
 
 void PollEngine::FailExchange() {
     // A unit that stops answering may have been replaced by an older one: read the common size.
     ReadCount = kBaseReadCount;
     ReadLength = 2 * kBaseReadCount;
-    if (LinkCredit > 0) --LinkCredit;
-    if (LinkCredit == 0) host_.ShowLinkLost();
-    // Only a positive countdown matters; it may run below 0, but not wrap around.
-    if (LayoutCountdown > std::numeric_limits<std::int32_t>::min()) --LayoutCountdown;
-    // PendingWrite stays: an unanswered write is sent again instead of reads until it is echoed.
+    LoseCredit();
+    // PendingWrite stays: an unanswered write may have reached the unit, so it is sent again,
+    // with the newest value wanted, instead of reads until it is echoed.
+}
+
+bool PollEngine::RefuseExchange(std::uint8_t code) {
+    // A unit that refuses is as good as none for the window: its indicators no longer refresh.
+    LoseCredit();
+    if (sent_[1] != kWriteSingleRegister) {
+        // A unit that claims a firmware with the wide registers but refuses to read them keeps
+        // the wide read until the link is lost, then is read with 96 registers from then on.
+        if (LinkCredit == 0) {
+            if (ReadCount == kExtendedReadCount) extendedRefused_ = true;
+            ReadCount = kBaseReadCount;
+            ReadLength = 2 * kBaseReadCount;
+        }
+        return false;
+    }
+    // A refused write is not repeated at once: the next tick reads, so the window stays fresh.
+    PendingWrite = false;
+    const int reg = sent_[2] << 8 | sent_[3];
+    const auto value = static_cast<std::uint16_t>(sent_[4] << 8 | sent_[5]);
+    if (reg >= kRegisterCount) return false;
+    if (reg == refusedRegister_ && value == refusedValue_) {
+        ++refusals_;
+    } else {
+        refusedRegister_ = reg;
+        refusedValue_ = value;
+        refusals_ = 1;
+    }
+    // A service command is sent once anyway; a setting is tried three times with the same value.
+    if (reg != reg::ServiceCommand && refusals_ < kRefusalsBeforeGivingUp) return false;
+    refusedRegister_ = -1;
+    if (reg != reg::ServiceCommand) {
+        ForgetChoice(reg);
+        host_.ImageToControls(WantedImage);
+    }
+    host_.ReportWriteRefused(reg, value, code);
+    return true;
 }
 
 } // namespace korvan

@@ -29,7 +29,7 @@ class PollEngine {
     // Bytes received since the last request was sent; RxCount never exceeds its size.
     std::array<std::uint8_t, kRxCapacity> RxBuffer{};
     std::int32_t RxCount = 0;
-    RegisterImage WantedImage{}; // what the operator wants the unit to hold
+    RegisterImage WantedImage{}; // ShownImage with the operator's open choices laid over it
     RegisterImage ReadImage{};   // register data of the last applied read reply
     RegisterImage ShownImage{};  // confirmed: last shown, updated by acknowledged writes
     bool PendingWrite = false;
@@ -43,6 +43,25 @@ class PollEngine {
     // and shows the link-lost look in between; neither reads these values.
     void SetStartValues();
 
+    // The operator chose `value` for the bits `mask` of `reg` (whole fields of one control). The
+    // choice stays wanted until an echo or a read shows the unit holding it, or the unit refuses
+    // it for good; a newer choice for the same bits replaces it. Status registers and register 95
+    // take no choice.
+    void Choose(int reg, std::uint16_t mask, std::uint16_t value);
+    // A service command for register 95: sent once at the next write, whatever the unit reports
+    // there. A newer command not yet sent replaces an older one.
+    void SendServiceCommand(std::uint8_t command);
+    // The command waiting to be sent, -1 when none is.
+    int ServiceCommandWaiting() const { return serviceCommand_; }
+    // Another unit (slave address) or another port: everything pending for the old one is
+    // forgotten, the exchange in flight is abandoned and the link starts from lost.
+    void Restart();
+    // Whether the controls have shown a unit since start or restart; before that they hold their
+    // start values, which say nothing of what the operator wants.
+    bool UnitShown() const { return controlsShown_; }
+    // The bits of `reg` with an open choice.
+    std::uint16_t ChosenBits(int reg) const;
+
     void SEND_TIMTimer();          // poll tick
     void COMPORTRxChar(int Count); // Count bytes wait in the port's receive queue
     void TIMEOUTTimer();           // response timer: closes the exchange
@@ -51,11 +70,18 @@ class PollEngine {
     void SetExchangeObserver(ExchangeObserver* observer) { observer_ = observer; }
 
   private:
-    // Whether a good read reply was applied or left for an operator's write.
-    bool ApplyReadReply();
+    static constexpr int kRefusalsBeforeGivingUp = 3;
+
+    void ApplyReadReply();
     void ApplyWriteReply();
     void FailExchange();
-    void ReportExchange(const ReplyJudgement& judgement, bool linkLost);
+    // The unit answered with an exception. Returns whether a refused write was given up.
+    bool RefuseExchange(std::uint8_t code);
+    void LoseCredit();
+    void FindNextWrite(int length);
+    void ForgetChoice(int reg);
+    void ShowWanted(int reg); // WantedImage's register from ShownImage and the choice
+    void ReportExchange(const ReplyJudgement& judgement, bool linkLost, bool abandoned);
 
     PollHost& host_;
     ExchangeObserver* observer_ = nullptr;
@@ -68,6 +94,15 @@ class PollEngine {
     // Until the controls have shown a unit once, they hold their start values, which say nothing
     // of what the operator wants.
     bool controlsShown_ = false;
+    std::array<std::uint16_t, kRegisterCount> chosenMask_{};
+    std::array<std::uint16_t, kRegisterCount> chosenValue_{};
+    int serviceCommand_ = -1; // register 95's command waiting to be sent, -1 for none
+    // The last refused write and how often that same value was refused in a row.
+    int refusedRegister_ = -1;
+    std::uint16_t refusedValue_ = 0;
+    int refusals_ = 0;
+    // The unit refused the wide read until the link was lost: it is read with 96 registers.
+    bool extendedRefused_ = false;
 };
 
 } // namespace korvan

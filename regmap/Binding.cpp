@@ -4,6 +4,7 @@
 #include "ListItems.h"
 #include "TextConversion.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -24,8 +25,8 @@ constexpr int kCommandContactShift = 14;
 constexpr int kRelayOutputBit = 8; // bits 8..11 of the master's UnitOutputs
 
 constexpr std::uint16_t kPuskStart = 170;
-constexpr int kMaxAddress = 127;
-constexpr int kMaxTimeout = 5000;
+constexpr int kMaxAddress = kAddressRange.high;
+constexpr int kMaxTimeout = kTimeoutRange.high;
 
 bool Bit(unsigned value, int bit) {
     return (value >> bit) & 1u;
@@ -112,8 +113,8 @@ std::string FirmwareText(const RegisterImage& image) {
 
 void CommonToControls(const RegisterImage& image, CommonControls& c) {
     c.PUSK = RegisterValue(image, reg::CommandSignal) == kPuskStart ? kRed : kGreen;
-    if (!c.PANEL.droppedDown)
-        SelectItem(c.PANEL, RegisterValue(image, reg::PanelType), kPanelTypeTexts.size());
+    // An open list is set too: the window shows it the selection once the popup closes.
+    SelectItem(c.PANEL, RegisterValue(image, reg::PanelType), kPanelTypeTexts.size());
     c.ADR = std::to_string(RegisterValue(image, reg::NetworkAddress));
     SelectItem(c.SPD, RegisterValue(image, reg::NetworkSpeed), kSpeedTexts.size());
     c.DEL = std::to_string(RegisterValue(image, reg::NetworkTimeout));
@@ -122,18 +123,20 @@ void CommonToControls(const RegisterImage& image, CommonControls& c) {
     c.VER = FirmwareText(image);
 }
 
-// The lists, the address and the parity own the low byte of their register. The high byte has no
-// control: it goes back as the unit reported it, or the station would rewrite it for ever.
+// The panel type, the address, the speed and the timeout own their whole register: what the
+// operator chose is written with a high byte of 0, never with one nobody saw. A value the control
+// cannot show (an address of 0x0107, a speed index of 259) is not read back, so an untouched
+// control writes nothing. The parity buttons are hidden: only their low byte is read back.
 void ControlsToCommon(const CommonControls& c, RegisterImage& image) {
     if (!c.PANEL.droppedDown && HasSelection(c.PANEL, kPanelTypeTexts.size()))
-        image[LowByte(reg::PanelType)] = static_cast<std::uint8_t>(c.PANEL.index);
+        SetRegisterValue(image, reg::PanelType, static_cast<std::uint16_t>(c.PANEL.index));
 
     const TextNumber address = ConvertText(c.ADR);
     if (InRange(address, 1, kMaxAddress))
-        image[LowByte(reg::NetworkAddress)] = static_cast<std::uint8_t>(address.value);
+        SetRegisterValue(image, reg::NetworkAddress, static_cast<std::uint16_t>(address.value));
 
-    if (HasSelection(c.SPD, kSpeedTexts.size()))
-        image[LowByte(reg::NetworkSpeed)] = static_cast<std::uint8_t>(c.SPD.index);
+    if (!c.SPD.droppedDown && HasSelection(c.SPD, kSpeedTexts.size()))
+        SetRegisterValue(image, reg::NetworkSpeed, static_cast<std::uint16_t>(c.SPD.index));
 
     const TextNumber timeout = ConvertText(c.DEL);
     if (InRange(timeout, 1, kMaxTimeout))
@@ -156,8 +159,7 @@ void UnitToControls(int k, const RegisterImage& image, WindowControls& controls)
     const std::uint16_t inputs = RegisterValue(image, base + reg::UnitInputs);
     const std::uint16_t outputs = RegisterValue(image, base + reg::UnitOutputs);
 
-    if (!u.Ut.droppedDown)
-        SelectItem(u.Ut, DriveTypeIndex(config & kDriveTypeBits), kDriveTypeTexts.size());
+    SelectItem(u.Ut, DriveTypeIndex(config & kDriveTypeBits), kDriveTypeTexts.size());
     u.drives = Bit(config, kTwoDrivesBit) ? 1 : 0;
     u.Cd = !Bit(config, kNoDriveControlBit);
     u.contact = ContactChoice((config >> kContactShift) & 3u);
@@ -282,6 +284,92 @@ void ControlsToMatrix(int k, const WindowControls& controls, RegisterImage& imag
     start = WithBit(start, kCommandInputBit, u.FINA);
     SetRegisterValue(image, reg::StartSources(k), start);
     SetRegisterValue(image, reg::BlockSources(k), block);
+}
+
+// ---- the operator's choices -----------------------------------------------------------------
+
+namespace {
+
+// The fields of a unit's configuration register, one per control; together they cover it.
+constexpr std::array<std::uint16_t, 9> kConfigFields{kDriveTypeBits,
+                                                     1u << kTwoDrivesBit,
+                                                     1u << kNoDriveControlBit,
+                                                     3u << kContactShift,
+                                                     1u << kRelayEventBit,
+                                                     1u << (kRelayEventBit + 1),
+                                                     1u << (kRelayEventBit + 2),
+                                                     1u << (kRelayEventBit + 3),
+                                                     3u << kCommandContactShift};
+constexpr std::uint16_t kCommandSignalField = 0x00FF;
+
+} // namespace
+
+std::uint16_t FieldBits(int reg, std::uint16_t changed) {
+    const bool unitBlock = reg >= 0 && reg < reg::UnitBlock(kUnitPanels);
+    if (unitBlock && reg % 8 == reg::UnitConfig) {
+        std::uint16_t bits = 0;
+        for (const std::uint16_t field : kConfigFields)
+            if (changed & field) bits |= field;
+        return bits;
+    }
+    const bool wholeRegister = (unitBlock && reg % 8 >= reg::DelayOn1) ||
+                               (reg >= reg::NetworkAddress && reg <= reg::PanelType);
+    if (wholeRegister) return changed != 0 ? 0xFFFF : 0;
+    if (reg == reg::CommandSignal) return changed != 0 ? kCommandSignalField : 0;
+    return changed; // outputs, relays, start sources and blockings: a bit each
+}
+
+std::vector<Choice> ChoicesBetween(const RegisterImage& wanted, const RegisterImage& chosen) {
+    std::vector<Choice> choices;
+    for (int reg = 0; reg < kRegisterCount; ++reg) {
+        const auto changed =
+            static_cast<std::uint16_t>(RegisterValue(wanted, reg) ^ RegisterValue(chosen, reg));
+        if (changed != 0)
+            choices.push_back({reg, FieldBits(reg, changed), RegisterValue(chosen, reg)});
+    }
+    return choices;
+}
+
+std::string EntryRefusal(const std::string& text, EntryRange range) {
+    const TextNumber number = ConvertText(text);
+    if (!number.ok) return "Не записано: «" + text + "» — не число";
+    if (number.value < range.low || number.value > range.high)
+        return "Не записано: " + std::to_string(number.value) + " — вне пределов " +
+               std::to_string(range.low) + "–" + std::to_string(range.high);
+    return {};
+}
+
+std::string SettingCaption(int reg) {
+    switch (reg) {
+    case reg::NetworkAddress:
+        return "Адрес";
+    case reg::NetworkSpeed:
+        return "Скорость";
+    case reg::NetworkParity:
+        return "Четность";
+    case reg::NetworkTimeout:
+        return "Таймаут, мс";
+    case reg::PanelType:
+        return "Тип панели";
+    case reg::CommandSignal:
+        return "Ком. сигнал";
+    case reg::ServiceCommand:
+        return "Сервисная команда";
+    default:
+        break;
+    }
+    const auto unitName = [](int k) {
+        return k == 0 ? std::string("ЗОКТ-01") : "ЗОКТ-МР №" + std::to_string(k);
+    };
+    if (reg >= reg::StartSources(0) && reg < reg::StartSources(kUnitPanels))
+        return unitName(reg - reg::StartSources(0)) + ", источник пускового сигнала";
+    if (reg >= reg::BlockSources(0) && reg < reg::BlockSources(kUnitPanels))
+        return unitName(reg - reg::BlockSources(0)) + ", блокировка при срабатывании";
+    if (reg < 0 || reg >= reg::UnitBlock(kUnitPanels)) return "рег. " + std::to_string(reg);
+    static constexpr std::array<const char*, 8> kFields{
+        "привод и датчики", "неисправности",    "входы",           "выходы",
+        "Задержка вкл. 1",  "Задержка откл. 1", "Задержка вкл. 2", "Задержка откл. 2"};
+    return unitName(reg / 8) + ", " + kFields[reg % 8];
 }
 
 } // namespace korvan

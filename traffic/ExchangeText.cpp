@@ -34,9 +34,9 @@ struct VerdictName {
 
 constexpr std::array<VerdictName, kVerdictCount> kVerdictNames{{
     {ExchangeVerdict::Good, "норма"},
-    {ExchangeVerdict::Ignored, "не применён"},
     {ExchangeVerdict::NoReply, "нет ответа"},
     {ExchangeVerdict::BadCrc, "ошибка CRC"},
+    {ExchangeVerdict::Incomplete, "неполный ответ"},
     {ExchangeVerdict::WrongLength, "неверная длина"},
     {ExchangeVerdict::WrongAddress, "чужой адрес"},
     {ExchangeVerdict::WrongFunction, "чужая функция"},
@@ -61,6 +61,21 @@ std::string ClockText(std::chrono::system_clock::time_point at) {
     localtime_r(&seconds, &local);
     return Format("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis < 0 ? millis + 1000 : millis));
+}
+
+std::string IsoTimeText(std::chrono::system_clock::time_point at) {
+    using namespace std::chrono;
+    const auto sinceEpoch = at.time_since_epoch();
+    const std::time_t seconds = duration_cast<std::chrono::seconds>(sinceEpoch).count();
+    const auto millis = duration_cast<milliseconds>(sinceEpoch).count() % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const long offset = local.tm_gmtoff / 60; // minutes east of UTC
+    const long offsetAbs = offset < 0 ? -offset : offset;
+    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(millis < 0 ? millis + 1000 : millis), offset < 0 ? '-' : '+',
+                  offsetAbs / 60, offsetAbs % 60);
 }
 
 std::string HexText(const std::uint8_t* bytes, int count, int total) {
@@ -123,16 +138,17 @@ std::string ColumnText(const ExchangeRecord& record, ExchangeColumn column, int 
     case ExchangeColumn::Meaning:
         return RequestMeaning(record.request);
     case ExchangeColumn::Verdict:
+        if (record.writeAbandoned)
+            return VerdictText(record.verdict, record.exceptionCode) + ", запись отменена";
         return VerdictText(record.verdict, record.exceptionCode);
     }
     return {};
 }
 
 std::string CountersText(const TrafficCounters& c) {
-    std::string text = Format("Запросы: %lld   Ответы: %lld   Не применены: %lld   Отказы:",
-                              static_cast<long long>(c.requests),
-                              static_cast<long long>(c.Of(ExchangeVerdict::Good)),
-                              static_cast<long long>(c.Of(ExchangeVerdict::Ignored)));
+    std::string text =
+        Format("Запросы: %lld   Ответы: %lld   Отказы:", static_cast<long long>(c.requests),
+               static_cast<long long>(c.Of(ExchangeVerdict::Good)));
     bool any = false;
     for (const auto& name : kVerdictNames) {
         if (!IsFailure(name.verdict) || c.Of(name.verdict) == 0) continue;

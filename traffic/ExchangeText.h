@@ -25,6 +25,10 @@ constexpr int kShownReplyBytes = 24;
 // "14:03:27.045", local time.
 std::string ClockText(std::chrono::system_clock::time_point at);
 
+// "2026-03-14T14:03:27.045+03:00": local time with its date and offset from UTC, for files read
+// elsewhere and later.
+std::string IsoTimeText(std::chrono::system_clock::time_point at);
+
 // "01 03 00 00"; when fewer than `total` bytes are shown, a mark tells how many there were.
 std::string HexText(const std::uint8_t* bytes, int count, int total);
 

@@ -31,8 +31,9 @@ bool WriteTrafficCsv(const TrafficLog& log, std::ostream& out) {
     for (std::uint64_t s = log.FirstKept(); s < log.End() && out; ++s) {
         const ExchangeRecord& record = log.At(s);
         WriteRow(out, [&](int column) {
-            return ColumnText(record, static_cast<ExchangeColumn>(column),
-                              ExchangeRecord::kKeptBytes);
+            const auto which = static_cast<ExchangeColumn>(column);
+            if (which == ExchangeColumn::Time) return IsoTimeText(record.sentAt);
+            return ColumnText(record, which, ExchangeRecord::kKeptBytes);
         });
     }
     out.flush();

@@ -1,5 +1,6 @@
 // The traffic record as a CSV file: UTF-8, a title row, then one row per exchange, oldest first,
-// with the columns of the view. The reply is written whole, as far as it was kept.
+// with the columns of the view; the time with its date and UTC offset. The reply is written whole,
+// as far as it was kept.
 #pragma once
 
 #include "TrafficLog.h"

@@ -23,10 +23,10 @@ struct TrafficCounters {
     std::int64_t Of(ExchangeVerdict verdict) const { return verdicts[static_cast<int>(verdict)]; }
 };
 
-// A verdict the link pays for. The unit's refusal is not one: the unit is there and answered.
+// A verdict where the line let the exchange down. The unit's refusal is counted apart: the unit
+// is there and answered, though the link pays for it too.
 constexpr bool IsFailure(ExchangeVerdict verdict) {
-    return verdict != ExchangeVerdict::Good && verdict != ExchangeVerdict::Ignored &&
-           verdict != ExchangeVerdict::Exception;
+    return verdict != ExchangeVerdict::Good && verdict != ExchangeVerdict::Exception;
 }
 
 class TrafficLog final : public ExchangeObserver {

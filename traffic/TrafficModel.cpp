@@ -35,7 +35,6 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
     case Qt::BackgroundRole:
         if (IsFailure(record.verdict)) return QColor(0xFF, 0xE0, 0xE0);
         if (record.verdict == ExchangeVerdict::Exception) return QColor(0xFF, 0xF4, 0xC0);
-        if (record.verdict == ExchangeVerdict::Ignored) return QColor(0xF0, 0xF0, 0xF0);
         return {};
     case Qt::TextAlignmentRole:
         if (column == ExchangeColumn::Latency)

@@ -70,6 +70,7 @@ TrafficWindow::TrafficWindow(TrafficLog& log, QWidget* parent)
     layout->addWidget(rows_);
 
     connect(pause_, &QPushButton::toggled, this, [this](bool paused) {
+        pause_->setText(paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
         if (!paused) Refresh();
     });
     connect(reset_, &QPushButton::clicked, this, &TrafficWindow::Reset);

@@ -52,8 +52,8 @@ TEST_F(CommandButtons, ResetAndRestoreCheckTheLinkAndAsk) {
         SCOPED_TRACE(c.question);
         win.Engine.LinkCredit = 0;
         win.Engine.ShownImage[byte::UnitCount] = 2;
-        win.Engine.WantedImage[byte::ServiceCommand] = 0;
         const RegisterImage before = Wanted();
+        const int waiting = win.Engine.ServiceCommandWaiting();
         log.shown.clear();
 
         Click(c.button); // no link
@@ -62,16 +62,15 @@ TEST_F(CommandButtons, ResetAndRestoreCheckTheLinkAndAsk) {
         LinkUp(2);
         log.answer = false;
         Click(c.button);
-        EXPECT_EQ(Wanted(), before);
+        EXPECT_EQ(win.Engine.ServiceCommandWaiting(), waiting);
         EXPECT_EQ(log.shown, (std::vector<Message>{{MessageKind::Error, kNotConnectedText},
                                                    {MessageKind::Information, kNotSupportedText},
                                                    {MessageKind::Warning, c.question}}));
 
         log.answer = true;
         Click(c.button);
-        RegisterImage expected = before;
-        expected[byte::ServiceCommand] = c.command;
-        EXPECT_EQ(Wanted(), expected);
+        EXPECT_EQ(win.Engine.ServiceCommandWaiting(), c.command);
+        EXPECT_EQ(Wanted(), before);
         EXPECT_EQ(log.shown.size(), 4u);
     }
 }

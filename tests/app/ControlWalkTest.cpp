@@ -55,11 +55,12 @@ std::map<QString, Bound> Bindings() {
         b[QStringLiteral("RELAY%1").arg(n)] = {3, std::uint16_t(1u << (7 + n))};
     for (const char* name : {"CS1", "CS2", "CU1", "CU2", "PUSK", "ONLINE"})
         b[name] = {};
-    b["ADR"] = {80, 0x00FF};
-    b["SPD"] = {81, 0x00FF};
+    // The fields that own their whole register.
+    b["ADR"] = {80, 0xFFFF};
+    b["SPD"] = {81, 0xFFFF};
     b["NOPAR"] = b["ODD"] = b["EVEN"] = {82, 0x00FF};
     b["DEL"] = {83, 0xFFFF};
-    b["PANEL"] = {84, 0x00FF};
+    b["PANEL"] = {84, 0xFFFF};
     return b;
 }
 
@@ -141,6 +142,7 @@ TEST_F(ControlWalk, EachControlChangesExactlyItsOwnBits) {
         else if (auto* edit = qobject_cast<TEditField*>(widget)) {
             edit->selectAll();
             QTest::keyClicks(edit, "9");
+            QTest::keyClick(edit, Qt::Key_Return); // an entry counts once it is finished
         }
         const RegisterImage after = ReadBack(before);
 

@@ -184,13 +184,17 @@ TEST(ControlsView, PullSeesTheOperatorsChoices) {
     win.Widgets.master.csButtons[2]->click();
     u.delay[2]->setFocus();
     u.delay[2]->selectAll();
-    QTest::keyClicks(u.delay[2], "-7");
+    const std::string shown = u.delay[2]->text().toStdString();
+    QTest::keyClicks(u.delay[2], "77");
+    win.PullControls();
+    EXPECT_EQ(win.Controls.unit[7].delay[2], shown); // still being typed: not a choice yet
+    QTest::keyClick(u.delay[2], Qt::Key_Return);
     win.PullControls();
     EXPECT_EQ(win.Controls.unit[7].drives, 1);
     EXPECT_EQ(win.Controls.unit[7].contact, 1);
     EXPECT_TRUE(win.Controls.unit[7].BIN[4]);
     EXPECT_TRUE(win.Controls.unit[7].Cd);
-    EXPECT_EQ(win.Controls.unit[7].delay[2], "-7");
+    EXPECT_EQ(win.Controls.unit[7].delay[2], "77");
     EXPECT_EQ(win.Controls.master.csContact, 2);
 }
 

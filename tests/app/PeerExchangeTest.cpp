@@ -93,6 +93,7 @@ TEST_F(PeerExchange, ReadsFollowTheFirmwareAndAnEditReachesTheSlave) {
     adr->selectAll();
     QTest::keyClicks(adr, "12");
     ASSERT_EQ(adr->text(), "12");
+    QTest::keyClick(adr, Qt::Key_Return);
     ASSERT_TRUE(WaitFor([&] { return Shown(80) == 12; }));
     EXPECT_EQ(peer->Count("write 80 12"), 1);
     EXPECT_EQ(RegisterValue(win->Engine.WantedImage, 80), 12);
@@ -185,6 +186,7 @@ TEST_F(PeerExchange, MisbehavingSlaveFailsItsExchangesAndNothingIsWritten) {
     TEditField* delay = win->Widgets.unit[0].delay[0];
     delay->selectAll();
     QTest::keyClicks(delay, "12");
+    QTest::keyClick(delay, Qt::Key_Return);
     ASSERT_TRUE(WaitFor([&] { return Shown(4) == 12; }));
     EXPECT_EQ(verdicts.Count(ExchangeVerdict::EchoMismatch), 1);
     EXPECT_EQ(peer->Count("bent echo"), 1);

@@ -55,6 +55,9 @@ TEST(Commands, ChecksComeFirstAndStoreNothing) {
         EXPECT_EQ(messages.shown[1].text, "В данной версии прошивки функция не поддерживается!");
         EXPECT_EQ(rig.engine.WantedImage, wanted);
         EXPECT_EQ(rig.engine.LayoutCountdown, countdown);
+        rig.Cycle();
+        rig.Cycle();
+        EXPECT_TRUE(rig.unit.writes.empty());
     }
 }
 
@@ -79,10 +82,18 @@ TEST(Commands, ServiceCommandsAskAndStoreOnlyOnOk) {
         EXPECT_EQ(rig.engine.WantedImage, wanted);
         EXPECT_EQ(rig.engine.ShownImage, shown);
 
+        rig.Cycle();
+        rig.Cycle();
+        EXPECT_TRUE(rig.unit.writes.empty());
+
         messages.answerOk = true;
+        SetRegisterValue(rig.unit.registers, reg::ServiceCommand, 0x0100);
+        rig.Cycle();
         c.command(rig.engine, messages);
-        EXPECT_EQ(rig.engine.WantedImage[byte::ServiceCommand], c.byte);
-        EXPECT_EQ(rig.engine.WantedImage[190], wanted[190]);
+        rig.Cycle();
+        rig.Cycle();
+        // The high byte goes back as the unit reported it.
+        EXPECT_EQ(rig.LastSent(), WriteFrame(reg::ServiceCommand, 0x0100 | c.byte));
     }
 }
 
@@ -90,8 +101,8 @@ TEST(Commands, QuestionOpenWhileThePollCycleRuns) {
     Rig rig;
     rig.Connect();
     ScriptedMessages messages;
-    // While the question is open the link is lost and comes back with a changed image, which
-    // replaces the wanted image: the answer still stores the command, into the new image.
+    // While the question is open the link is lost and comes back with a changed image: the
+    // answer still sends the command.
     messages.whileOpen = [&rig] {
         rig.unit.silent = true;
         for (int i = 0; i < 3; ++i)
@@ -103,7 +114,6 @@ TEST(Commands, QuestionOpenWhileThePollCycleRuns) {
     RES_BUTClick(rig.engine, messages);
     EXPECT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(RegisterValue(rig.engine.WantedImage, reg::NetworkTimeout), 700);
-    EXPECT_EQ(rig.engine.WantedImage[byte::ServiceCommand], 170);
     rig.Cycle();
     rig.Cycle();
     EXPECT_EQ(rig.LastSent(), WriteFrame(reg::ServiceCommand, 170));
@@ -141,7 +151,9 @@ TEST(Commands, StartAndStopTravelAsTheLastOnePressed) {
     rig.Close();
     for (int i = 0; i < 3; ++i)
         rig.Cycle();
-    EXPECT_EQ(rig.unit.writes, std::vector<int>{reg::CommandSignal});
+    // The start pressed without a link went out once the link came; of the two pressed later,
+    // only the stop.
+    EXPECT_EQ(rig.unit.writes, (std::vector<int>{reg::CommandSignal, reg::CommandSignal}));
     EXPECT_EQ(RegisterValue(rig.unit.registers, reg::CommandSignal), 85);
     EXPECT_EQ(rig.engine.ShownImage[byte::CommandSignal], 85);
 }

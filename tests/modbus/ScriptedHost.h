@@ -8,7 +8,6 @@
 
 #include <deque>
 #include <functional>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -57,11 +56,13 @@ class ScriptedHost : public PollHost {
     int linkLostCalls = 0;
     int portErrors = 0;
 
-    // Stand-in binding: the operator's wishes are the chosen registers of operatorImage, or
-    // whatever toWanted does when set.
-    RegisterImage operatorImage{};
-    std::set<int> operatorRegisters;
-    std::function<void(RegisterImage&)> toWanted;
+    struct Refusal {
+        int reg;
+        std::uint16_t value;
+        std::uint8_t code;
+        bool operator==(const Refusal&) const = default;
+    };
+    std::vector<Refusal> refusals; // the notices of writes given up
     // Colours for the display routines.
     WindowControls controls;
 
@@ -98,11 +99,6 @@ class ScriptedHost : public PollHost {
         calls.push_back("ShowPortError");
         ++portErrors;
     }
-    void ControlsToImage(RegisterImage& image) override {
-        for (int r : operatorRegisters)
-            SetRegisterValue(image, r, RegisterValue(operatorImage, r));
-        if (toWanted) toWanted(image);
-    }
     void ImageToControls(const RegisterImage&) override {
         // Enough of the binding for the colour tests: every indicator of every unit shows a
         // colour from the image again.
@@ -123,21 +119,32 @@ class ScriptedHost : public PollHost {
         korvan::ShowLinkLost(controls);
     }
     void SetOnlineColour(Colour colour) override { controls.ctrl.ONLINE = colour; }
+    void ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) override {
+        refusals.push_back({reg, value, code});
+    }
 
     void Receive(const Bytes& bytes) { waiting.insert(waiting.end(), bytes.begin(), bytes.end()); }
 };
 
 // A unit on the line: answers reads from its registers, stores and echoes writes. Register 95
-// takes a service command without keeping it, as the real unit does.
+// takes a service command without keeping it, as the real unit does. It can refuse writes, or
+// reads wider than it has, with exception 02.
 struct ScriptedUnit {
     RegisterImage registers{};
     bool silent = false;
+    bool refuseWrites = false;
+    int widestRead = 125;
     std::vector<int> writes; // registers written, in order
 
     Bytes Answer(const Bytes& request) {
         if (silent) return {};
+        const auto refused = [&] {
+            return WithCrc({request[0], static_cast<std::uint8_t>(request[1] | 0x80), 2});
+        };
         if (request[1] == kReadHoldingRegisters)
-            return ReadReply(registers, request[5], request[0]);
+            return request[5] > widestRead ? refused()
+                                           : ReadReply(registers, request[5], request[0]);
+        if (refuseWrites) return refused();
         const int reg = request[3];
         writes.push_back(reg);
         if (reg != reg::ServiceCommand)
@@ -188,6 +195,8 @@ struct Rig {
         Cycle();
     }
     const Bytes& LastSent() const { return host.sent.back(); }
+    // The operator chooses a whole register.
+    void Want(int reg, std::uint16_t value) { engine.Choose(reg, 0xFFFF, value); }
 };
 
 } // namespace korvan::test

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -84,13 +85,14 @@ TEST(CommonSection, FirmwareLabel) {
         EXPECT_EQ(Shown(ImageWith({{reg::Firmware, value}})).ctrl.VER, text) << value;
 }
 
-TEST(CommonSection, AddressTakesOneTo127AndKeepsTheUnitsHighByte) {
+// The address owns its whole register: what is typed is written with a high byte of 0.
+TEST(CommonSection, AddressTakesOneTo127AsTheWholeRegister) {
     const RegisterImage image = ImageWith({{reg::NetworkAddress, 0x1242}});
     WindowControls w;
     for (auto [text, expected] :
-         std::vector<std::pair<std::string, std::uint16_t>>{{"127", 0x127F},
-                                                            {"1", 0x1201},
-                                                            {"$10", 0x1210},
+         std::vector<std::pair<std::string, std::uint16_t>>{{"127", 0x007F},
+                                                            {"1", 0x0001},
+                                                            {"$10", 0x0010},
                                                             {"128", 0x1242},
                                                             {"0", 0x1242},
                                                             {"-5", 0x1242},
@@ -134,19 +136,29 @@ TEST(CommonSection, ListsShowOnlyTheirItemsAndAnEmptyListKeepsTheUnitsValue) {
     EXPECT_EQ(RegisterValue(back, reg::NetworkSpeed), 4);
 }
 
-TEST(CommonSection, PanelListHeldOpenIsNeitherSetNorReadButSpeedListIs) {
+// A list held open is set (the window shows it once it closes) but not read back; a chosen item
+// owns the whole register.
+TEST(CommonSection, ListsHeldOpenAreNotReadAndAChoiceOwnsTheWholeRegister) {
     WindowControls w;
     w.ctrl.PANEL = {1, true};
     w.ctrl.SPD = {1, true};
     w = Shown(ImageWith({{reg::PanelType, 3}, {reg::NetworkSpeed, 5}}), w);
-    EXPECT_EQ(w.ctrl.PANEL.index, 1);
+    EXPECT_EQ(w.ctrl.PANEL.index, 3);
     EXPECT_EQ(w.ctrl.SPD.index, 5);
 
+    const RegisterImage unit = ImageWith({{reg::PanelType, 0x5503}, {reg::NetworkSpeed, 0x0103}});
+    w.ctrl.PANEL.index = 1;
     w.ctrl.SPD.index = 2;
-    const RegisterImage back =
-        ReadBack(w, ImageWith({{reg::PanelType, 0x5503}, {reg::NetworkSpeed, 0x5505}}));
-    EXPECT_EQ(RegisterValue(back, reg::PanelType), 0x5503); // no control owns the high byte
-    EXPECT_EQ(RegisterValue(back, reg::NetworkSpeed), 0x5502);
+    RegisterImage back = ReadBack(w, unit);
+    EXPECT_EQ(RegisterValue(back, reg::PanelType), 0x5503);
+    EXPECT_EQ(RegisterValue(back, reg::NetworkSpeed), 0x0103);
+    w.ctrl.PANEL.droppedDown = false;
+    w.ctrl.SPD.droppedDown = false;
+    back = ReadBack(w, unit);
+    EXPECT_EQ(RegisterValue(back, reg::PanelType), 0x0001);
+    EXPECT_EQ(RegisterValue(back, reg::NetworkSpeed), 0x0002);
+    // A speed the list cannot show is left alone while untouched.
+    EXPECT_EQ(ReadBackRegister(Shown(unit), unit, reg::NetworkSpeed), 0x0103);
 }
 
 TEST(CommonSection, ParityTheButtonsCannotShowIsKept) {
@@ -352,13 +364,13 @@ TEST(UnitConfig, NothingSelectedWritesOnlyWhatTheControlsSay) {
     EXPECT_EQ(RegisterValue(back, reg::UnitBlock(1)), 0x3D85);
 }
 
-TEST(UnitConfig, DriveListHeldOpenIsNeitherSetNorReadButTheOtherBitsAre) {
+TEST(UnitConfig, DriveListHeldOpenIsNotReadButTheOtherBitsAre) {
     for (int k : {0, 5}) {
         WindowControls w;
         w.unit[k].Ut = {3, true};
         const RegisterImage image = ImageWith({{reg::UnitBlock(k), 0x000B}});
         w = Shown(image, w);
-        EXPECT_EQ(w.unit[k].Ut.index, 3) << k;
+        w.unit[k].Ut.index = 3;
         EXPECT_TRUE(w.unit[k].Cd) << k;
         w.unit[k].drives = 1;
         EXPECT_EQ(ReadBackRegister(w, image, reg::UnitBlock(k)), 0x004B) << k;
@@ -476,6 +488,71 @@ TEST(Matrix, TickedBoxesSetTheirBitsAndLeaveTheUnshownOnes) {
     EXPECT_EQ(RegisterValue(back, 108), 0xFC00);
     EXPECT_EQ(RegisterValue(back, 101), 0x0020);
     EXPECT_EQ(RegisterValue(back, 111), 0x0020);
+}
+
+// ---- the operator's choices ------------------------------------------------------------------
+
+// A change in one control becomes one choice that owns that control's whole field and nothing
+// else: the unit's other bits in the register go back as the unit reports them.
+TEST(Choices, OneControlChangedOwnsExactlyItsField) {
+    const RegisterImage unit = ImageWith({{reg::UnitBlock(3), 0x0001},
+                                          {reg::NetworkAddress, 0x0107},
+                                          {reg::UnitBlock(0) + reg::UnitOutputs, 0x0002},
+                                          {reg::CommandSignal, 0x0155}});
+    const struct {
+        const char* name;
+        std::function<void(WindowControls&)> change;
+        Choice choice;
+    } cases[] = {
+        {"drive type 001 -> 003, one bit apart",
+         [](WindowControls& w) { w.unit[3].Ut.index = 3; },
+         {reg::UnitBlock(3), 0x003F, 0x0003}},
+        {"relay event O2",
+         [](WindowControls& w) { w.unit[3].O[1] = false; },
+         {reg::UnitBlock(3), 0x0800, 0x0801}},
+        {"address typed over 0x0107",
+         [](WindowControls& w) { w.ctrl.ADR = "7"; },
+         {reg::NetworkAddress, 0xFFFF, 0x0007}},
+        {"delay",
+         [](WindowControls& w) { w.unit[9].delay[kTP2] = "12"; },
+         {reg::UnitBlock(9) + 7, 0xFFFF, 12}},
+        {"relay 1 on",
+         [](WindowControls& w) { w.master.RELAY[0] = kRed; },
+         {reg::UnitOutputs, 0x0100, 0x0102}},
+        {"start source",
+         [](WindowControls& w) { w.unit[2].FIN[7] = true; },
+         {reg::StartSources(2), 0x0080, 0x0080}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowControls w = Shown(unit);
+        EXPECT_TRUE(ChoicesBetween(unit, ReadBack(w, unit)).empty()); // untouched: no choice
+        c.change(w);
+        const std::vector<Choice> choices = ChoicesBetween(unit, ReadBack(w, unit));
+        ASSERT_EQ(choices.size(), 1u);
+        EXPECT_EQ(choices[0].reg, c.choice.reg);
+        EXPECT_EQ(choices[0].mask, c.choice.mask);
+        EXPECT_EQ(choices[0].value & choices[0].mask, c.choice.value & c.choice.mask);
+    }
+}
+
+TEST(Choices, FinishedEntriesOutsideTheirRangeAreRefusedWithAReason) {
+    const struct {
+        const char* text;
+        EntryRange range;
+        bool taken;
+    } cases[] = {
+        {"127", kAddressRange, true},      {"abc", kAddressRange, false},
+        {"300", kAddressRange, false},     {"0", kAddressRange, false},
+        {"128", kAddressRange, false},     {"", kAddressRange, false},
+        {"5000", kTimeoutRange, true},     {"5001", kTimeoutRange, false},
+        {"0", kDelayRange, true},          {"-5", kDelayRange, false},
+        {"247", kSlaveAddressRange, true}, {"0", kSlaveAddressRange, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EntryRefusal(c.text, c.range).empty(), c.taken) << c.text;
+    EXPECT_EQ(EntryRefusal("abc", kAddressRange), "Не записано: «abc» — не число");
+    EXPECT_EQ(EntryRefusal("300", kAddressRange), "Не записано: 300 — вне пределов 1–127");
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <sstream>
 
 using namespace korvan;
@@ -61,7 +62,7 @@ TEST(TrafficLog, KeepsTheLastExchangesAndCountsEveryOne) {
     } feed[] = {
         {Exchange(ReadOf(96), V::Good), false},       {Exchange(WriteOf(4, 1), V::Good), false},
         {Exchange(WriteOf(4, 1), V::NoReply), false}, {Exchange(ReadOf(96), V::BadCrc), false},
-        {Exchange(ReadOf(96), V::Exception), true},   {Exchange(ReadOf(96), V::Ignored), false},
+        {Exchange(ReadOf(96), V::Exception), true},   {Exchange(ReadOf(96), V::Incomplete), false},
     };
     for (auto f : feed) {
         f.e.linkLost = f.linkLost;
@@ -71,7 +72,7 @@ TEST(TrafficLog, KeepsTheLastExchangesAndCountsEveryOne) {
     EXPECT_EQ(log.FirstKept(), 3u);
     EXPECT_EQ(log.End(), 6u);
     EXPECT_EQ(log.At(3).verdict, V::BadCrc);
-    EXPECT_EQ(log.At(5).verdict, V::Ignored);
+    EXPECT_EQ(log.At(5).verdict, V::Incomplete);
 
     const TrafficCounters& c = log.Counters();
     EXPECT_EQ(c.requests, 6);
@@ -84,7 +85,8 @@ TEST(TrafficLog, KeepsTheLastExchangesAndCountsEveryOne) {
     for (const std::int64_t n : c.verdicts)
         sum += n;
     EXPECT_EQ(sum, c.requests);
-    EXPECT_NE(CountersText(c).find("Отказы: нет ответа 1, ошибка CRC 1   Исключения: 1"),
+    EXPECT_NE(CountersText(c).find(
+                  "Отказы: нет ответа 1, ошибка CRC 1, неполный ответ 1   Исключения: 1"),
               std::string::npos)
         << CountersText(c);
     EXPECT_TRUE(CountersText(c).ends_with("Потери связи: 1   Записи подтверждены: 1"))
@@ -139,6 +141,10 @@ TEST(TrafficCsv, OneRowPerKeptExchangeOldestFirst) {
     EXPECT_EQ(lines[0], "Время,Запрос,Ответ,\"Задержка, мс\",Смысл,Итог");
     EXPECT_NE(lines[1].find(",01 06 00 5F 00 55,4.0,команда рег. 95 = 0x55,норма"),
               std::string::npos)
+        << lines[1];
+    // A file read elsewhere and later: the date, milliseconds and the offset from UTC.
+    EXPECT_TRUE(std::regex_search(
+        lines[1], std::regex(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d,)")))
         << lines[1];
     // The saved reply is whole: 237 bytes, no cut mark.
     EXPECT_NE(lines[2].find(",90.0,чтение 0–115,неверная длина"), std::string::npos);
