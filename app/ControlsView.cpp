@@ -37,8 +37,12 @@ void PushCheck(QCheckBox* box, bool ticked) {
 
 void PushText(TEditField* edit, const std::string& text) {
     const QString wanted = QString::fromStdString(text);
-    if (edit->Value() == wanted && edit->text() == wanted) return;
     const QSignalBlocker block(edit);
+    if (edit->Editing()) { // what the operator types stays as it is, cursor and all
+        edit->ShowValue(wanted);
+        return;
+    }
+    if (edit->text() == wanted) return;
     edit->ShowValue(wanted);
     // Like any field filled from outside: show its beginning, also when it is longer than the box.
     if (!edit->hasFocus()) edit->setCursorPosition(0);

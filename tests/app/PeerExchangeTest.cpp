@@ -5,6 +5,8 @@
 #include "PtyPair.h"
 #include "monitor_code_3.h"
 
+#include <QAbstractItemView>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -46,6 +48,22 @@ class PeerExchange : public ::testing::Test {
     }
 
     Colour Online() const { return win->Widgets.ctrl.ONLINE->colour(); }
+    // Lets the window poll the slave `count` more times.
+    void Polls(int count) {
+        const int reads = peer->Reads();
+        ASSERT_TRUE(WaitFor([&] { return peer->Reads() >= reads + count; }));
+    }
+    std::vector<std::string> Writes() {
+        std::vector<std::string> writes;
+        for (const std::string& seen : peer->Lines())
+            if (seen.rfind("write", 0) == 0) writes.push_back(seen);
+        return writes;
+    }
+    static void Type(TEditField* field, const char* keys) {
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, keys);
+    }
     std::uint16_t Shown(int reg) const { return RegisterValue(win->Engine.ShownImage, reg); }
 
     // Whether every status indicator shows the link-lost grey.
@@ -210,6 +228,101 @@ TEST_F(PeerExchange, MisbehavingSlaveFailsItsExchangesAndNothingIsWritten) {
     EXPECT_EQ(Shown(96), 0xF805);
     win->Engine.SetExchangeObserver(nullptr);
     EXPECT_TRUE(log.shown.empty());
+}
+
+// An entry is the operator's once it is finished: typing with pauses in between writes once, no
+// poll overwrites the field meanwhile (the unit changes a register at every step), Esc brings the
+// unit's value back, and an entry that is no number or out of range is not written and says why.
+TEST_F(PeerExchange, EntriesAreWrittenOnlyWhenFinishedAndValid) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    TEditField* delay = win->Widgets.unit[0].delay[0];
+    Type(delay, "");
+    int input = 0;
+    QString typed;
+    for (const char* key : {"2", "5", "0"}) {
+        QTest::keyClicks(delay, key);
+        typed += QLatin1String(key);
+        EXPECT_TRUE(delay->Editing());
+        EXPECT_EQ(delay->palette().color(QPalette::Base),
+                  QColor::fromRgba(TEditField::kEditingBackground));
+        ASSERT_TRUE(peer->Set(2, ++input));
+        ASSERT_NO_FATAL_FAILURE(Polls(2));
+        EXPECT_EQ(Shown(2), input);
+        EXPECT_EQ(delay->text(), typed);
+    }
+    EXPECT_EQ(delay->text(), "250");
+    EXPECT_TRUE(Writes().empty());
+    QTest::keyClick(delay, Qt::Key_Return);
+    EXPECT_FALSE(delay->Editing());
+    ASSERT_TRUE(WaitFor([&] { return Shown(4) == 250; }));
+
+    Type(delay, "7");
+    QTest::keyClick(delay, Qt::Key_Escape);
+    EXPECT_EQ(delay->text(), "250");
+
+    TEditField* adr = win->Widgets.ctrl.ADR;
+    for (const char* entry : {"abc", "300", "0", "128"}) {
+        Type(adr, entry);
+        QTest::keyClick(adr, Qt::Key_Return);
+        EXPECT_EQ(adr->text(), "7") << entry;
+        EXPECT_TRUE(adr->toolTip().startsWith("Не записано: ")) << entry;
+        EXPECT_NE(adr->toolTip().indexOf(entry), -1) << adr->toolTip().toStdString();
+    }
+    ASSERT_NO_FATAL_FAILURE(Polls(3));
+    EXPECT_EQ(Writes(), std::vector<std::string>{"write 4 250"});
+}
+
+// A list opened and closed without a choice writes nothing and then shows what the unit changed
+// meanwhile; an item chosen is written.
+TEST_F(PeerExchange, AListOpenedAndClosedWritesNothing) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    TDropList* panel = win->Widgets.ctrl.PANEL;
+    ASSERT_EQ(panel->currentIndex(), 0);
+    panel->showPopup();
+    ASSERT_TRUE(peer->Set(84, 2));
+    ASSERT_NO_FATAL_FAILURE(Polls(2));
+    EXPECT_EQ(panel->currentIndex(), 0); // the operator's business while it is open
+    QTest::keyClick(panel->view(), Qt::Key_Escape);
+    ASSERT_TRUE(WaitFor([&] { return panel->currentIndex() == 2; }));
+    ASSERT_NO_FATAL_FAILURE(Polls(2));
+    EXPECT_TRUE(Writes().empty());
+
+    panel->showPopup();
+    QAbstractItemView* items = panel->view();
+    QTest::mouseClick(items->viewport(), Qt::LeftButton, {},
+                      items->visualRect(items->model()->index(3, 0)).center());
+    ASSERT_TRUE(WaitFor([&] { return Shown(84) == 3; }));
+    EXPECT_EQ(Writes(), std::vector<std::string>{"write 84 3"});
+}
+
+// The slave address counts once finished and valid; a new one starts afresh, and what was chosen
+// for the old unit is not sent to the new one.
+TEST_F(PeerExchange, SlaveAddressTakesEffectOnlyWhenFinishedAndValid) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    TEditField* sendadr = win->Widgets.ctrl.SENDADR;
+    const auto lastAddress = [&] { return win->Traffic.At(win->Traffic.End() - 1).request[0]; };
+    ASSERT_EQ(lastAddress(), 1);
+    for (const char* entry : {"", "0", "248"}) {
+        Type(sendadr, entry);
+        if (*entry == 0) QTest::keyClick(sendadr, Qt::Key_Backspace);
+        ASSERT_NO_FATAL_FAILURE(Polls(1));
+        QTest::keyClick(sendadr, Qt::Key_Return);
+        EXPECT_EQ(sendadr->text(), "1") << entry;
+        EXPECT_FALSE(sendadr->toolTip().isEmpty()) << entry;
+    }
+    ASSERT_NO_FATAL_FAILURE(Polls(2));
+    EXPECT_EQ(lastAddress(), 1);
+
+    Type(win->Widgets.ctrl.ADR, "12");
+    QTest::keyClick(win->Widgets.ctrl.ADR, Qt::Key_Return);
+    Type(sendadr, "2");
+    QTest::keyClick(sendadr, Qt::Key_Return);
+    EXPECT_EQ(Online(), kYellow); // afresh: the link starts from lost
+    ASSERT_TRUE(WaitFor([&] { return Online() == kGreen; }));
+    ASSERT_NO_FATAL_FAILURE(Polls(3));
+    EXPECT_EQ(lastAddress(), 2);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(win->Widgets.ctrl.ADR->text(), "7");
 }
 
 } // namespace

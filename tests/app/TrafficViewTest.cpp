@@ -125,12 +125,14 @@ TEST_F(TrafficView, PauseFreezesResetClears) {
     QPushButton* pause = view->findChild<QPushButton*>("PAUSE");
     ASSERT_EQ(pause->text(), "Пауза");
     QTest::mouseClick(pause, Qt::LeftButton);
+    EXPECT_EQ(pause->text(), "Продолжить");
     Feed(4, V::BadCrc);
     view->Refresh();
     EXPECT_EQ(view->Model().rowCount(), 3);
     EXPECT_EQ(Counters(), counters);
     EXPECT_EQ(win.Traffic.Size(), 7); // recorded underneath
     QTest::mouseClick(pause, Qt::LeftButton);
+    EXPECT_EQ(pause->text(), "Пауза");
     EXPECT_EQ(view->Model().rowCount(), 7);
     EXPECT_NE(Counters().indexOf("ошибка CRC 4"), -1) << Counters().toStdString();
 
