@@ -1,5 +1,6 @@
 #include "PollEngine.h"
 
+#include "Binding.h"
 #include "ModbusFrames.h"
 #include "TextConversion.h"
 
@@ -31,6 +32,9 @@ void PollEngine::Choose(int reg, std::uint16_t mask, std::uint16_t value) {
     if (reg < 0 || reg >= kRegisterCount || !IsWritableRegister(reg) ||
         reg == reg::ServiceCommand || mask == 0)
         return;
+    // What is wanted already (the unit's value, or an open choice) is no new choice: a start
+    // pressed on a started unit must not restart it once it has stopped by itself.
+    if (((RegisterValue(WantedImage, reg) ^ value) & mask) == 0) return;
     chosenValue_[reg] = static_cast<std::uint16_t>((chosenValue_[reg] & ~mask) | (value & mask));
     chosenMask_[reg] |= mask;
     ShowWanted(reg);
@@ -65,6 +69,20 @@ void PollEngine::ShowWanted(int reg) {
     SetRegisterValue(WantedImage, reg,
                      static_cast<std::uint16_t>((RegisterValue(ShownImage, reg) & ~mask) |
                                                 (chosenValue_[reg] & mask)));
+}
+
+void PollEngine::SettleChoices(int reg, std::uint16_t held) {
+    // Field by field: a field the unit holds is done, and from then on the unit's own changes to
+    // it stand; a field half held is not, or a write could mix two values nobody chose.
+    std::uint16_t open = chosenMask_[reg];
+    std::uint16_t left = open;
+    while (left != 0) {
+        const auto lowest = static_cast<std::uint16_t>(left & (~left + 1u));
+        const std::uint16_t field = FieldBits(reg, lowest) | lowest;
+        if (((held ^ chosenValue_[reg]) & field) == 0) open &= static_cast<std::uint16_t>(~field);
+        left &= static_cast<std::uint16_t>(~field);
+    }
+    chosenMask_[reg] = open;
 }
 
 void PollEngine::ForgetChoice(int reg) {
@@ -198,10 +216,7 @@ void PollEngine::ApplyReadReply() {
     const RegisterImage wantedBefore = WantedImage;
     std::copy_n(ReadImage.begin(), length, ShownImage.begin());
     for (int reg = 0; reg < length / 2; ++reg) {
-        // A choice the unit already holds is done.
-        const std::uint16_t mask = chosenMask_[reg];
-        if (mask != 0 && ((RegisterValue(ShownImage, reg) ^ chosenValue_[reg]) & mask) == 0)
-            chosenMask_[reg] = 0;
+        SettleChoices(reg, RegisterValue(ShownImage, reg));
         ShowWanted(reg);
     }
     if (!controlsShown_ || WantedImage != wantedBefore) {
@@ -244,7 +259,7 @@ void PollEngine::ApplyWriteReply() {
     const auto value = static_cast<std::uint16_t>(sent_[4] << 8 | sent_[5]);
     if (written < kRegisterCount && written != reg::ServiceCommand) {
         SetRegisterValue(ShownImage, written, value);
-        if (((value ^ chosenValue_[written]) & chosenMask_[written]) == 0) chosenMask_[written] = 0;
+        SettleChoices(written, value);
         ShowWanted(written);
     }
     if (written == refusedRegister_) refusedRegister_ = -1;

@@ -79,6 +79,7 @@ class PollEngine {
     bool RefuseExchange(std::uint8_t code);
     void LoseCredit();
     void FindNextWrite(int length);
+    void SettleChoices(int reg, std::uint16_t held); // drops the fields the unit holds
     void ForgetChoice(int reg);
     void ShowWanted(int reg); // WantedImage's register from ShownImage and the choice
     void ReportExchange(const ReplyJudgement& judgement, bool linkLost, bool abandoned);

@@ -323,6 +323,15 @@ TEST(PollEngine, OperatorChoicesReachTheUnitExactly) {
              cycles(rig, 4);
          },
          {WriteFrame(reg::CommandSignal, 170)}},
+        {"a start pressed on a started unit is no choice: it stops by itself and stays so",
+         [&](Rig& rig) {
+             SetRegisterValue(rig.unit.registers, reg::CommandSignal, 170);
+             rig.Cycle();
+             rig.engine.Choose(reg::CommandSignal, 0x00FF, 170);
+             SetRegisterValue(rig.unit.registers, reg::CommandSignal, 85);
+             cycles(rig, 4);
+         },
+         {}},
         {"reset while the unit reports 0xAA in register 95 is still sent",
          [&](Rig& rig) {
              SetRegisterValue(rig.unit.registers, reg::ServiceCommand, 0x00AA);
