@@ -62,6 +62,9 @@ Line and unit:
                      only, 3.xx and later also 96..115
   --units N          units on the network, master included, 0..10 (default 4);
                      0 is what firmware without module support reports
+  --registers N      registers the unit answers, 96 or 116, whatever firmware it reports
+                     (default: as its firmware has them)
+  --refuse-write REG every write to register REG gets exception 03
   --quiet            no scenario: nothing changes unless the station writes it
   --period SEC       length of one scenario cycle (default 60)
   --burst            each reply reaches the station in one piece when its last byte would
@@ -121,6 +124,8 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
         optBaud,
         optFirmware,
         optUnits,
+        optRegisters,
+        optRefuseWrite,
         optQuiet,
         optPeriod,
         optDrop,
@@ -138,6 +143,8 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
         {"baud", required_argument, nullptr, optBaud},
         {"firmware", required_argument, nullptr, optFirmware},
         {"units", required_argument, nullptr, optUnits},
+        {"registers", required_argument, nullptr, optRegisters},
+        {"refuse-write", required_argument, nullptr, optRefuseWrite},
         {"quiet", no_argument, nullptr, optQuiet},
         {"period", required_argument, nullptr, optPeriod},
         {"drop", required_argument, nullptr, optDrop},
@@ -187,6 +194,16 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
             if (!ParseInt(value, number) || number < 0 || number > kUnits)
                 return "--units must be 0..10";
             options.network.unitCount = number;
+            break;
+        case optRegisters:
+            if (!ParseInt(value, number) || (number != 96 && number != 116))
+                return "--registers must be 96 or 116";
+            options.network.mappedRegisters = number;
+            break;
+        case optRefuseWrite:
+            if (!ParseInt(value, number) || number < 0 || number >= kRegisters)
+                return "--refuse-write must be a register 0..127";
+            options.network.refusedWrite = number;
             break;
         case optBurst:
             options.burst = true;

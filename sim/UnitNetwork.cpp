@@ -165,6 +165,7 @@ int UnitNetwork::ScenarioFaultUnit() const {
 }
 
 int UnitNetwork::MappedRegisters() const {
+    if (settings_.mappedRegisters > 0) return settings_.mappedRegisters;
     return settings_.firmwareMajor > 2 ? kExtendedRegisters : kBaseRegisters;
 }
 
@@ -182,6 +183,7 @@ Refusal UnitNetwork::CheckRead(int start, int count) const {
 Refusal UnitNetwork::CheckWrite(int reg) const {
     if (reg < 0 || reg >= MappedRegisters() || IsStatusRegister(reg))
         return Refusal::IllegalAddress;
+    if (reg == settings_.refusedWrite) return Refusal::IllegalValue;
     return Refusal::None;
 }
 

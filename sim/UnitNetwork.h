@@ -86,6 +86,10 @@ struct NetworkSettings {
     bool scenario = true;     // false: nothing changes by itself
     double period = 60.0;     // seconds per scenario cycle
     double feedbackLag = 2.0; // seconds from an output change to its feedback input
+    // Registers answered, 96 or 116; 0: as the firmware has them. A unit that claims 3.xx but
+    // knows only the first 96, as an older unit flashed with a wrong version number does.
+    int mappedRegisters = 0;
+    int refusedWrite = -1; // a register whose writes the unit refuses (exception 03)
 };
 
 // Modbus exception codes the unit answers with; None accepts the request.

@@ -100,6 +100,28 @@ TEST(EditField, WideValuesAreNarrowedNotCut) {
     }
 }
 
+// Leaving the field finishes an entry like Enter does; the window's value set meanwhile waits.
+TEST(EditField, LeavingTheFieldFinishesTheEntry) {
+    QWidget window;
+    auto* edit = new TEditField(&window);
+    auto* other = new TEditField(&window);
+    other->move(0, 30);
+    edit->setText("5");
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QSignalSpy taken(edit, &TEditField::EntryTaken);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, "42");
+    edit->ShowValue("6"); // a poll meanwhile
+    EXPECT_EQ(edit->text(), "42");
+    EXPECT_EQ(edit->Value(), "6");
+    other->setFocus();
+    EXPECT_EQ(taken.count(), 1);
+    EXPECT_EQ(edit->Value(), "42");
+    EXPECT_FALSE(edit->Editing());
+}
+
 TEST(Background, BuiltInPictureDecodesToItsSizeAndIsDark) {
     const QImage picture = LoadBackgroundPicture();
     ASSERT_FALSE(picture.isNull());

@@ -114,6 +114,57 @@ TEST_F(StationE2ETest, FirstRequestReads96RegistersThenThe116OfFirmware3) {
     EXPECT_EQ(frames.recent[1], kRead116) << "the first reply did not widen the read";
 }
 
+// A unit with the registers of firmware 2 that claims 3.05: its refusals of the wide read lose
+// the link, then it is read with 96 registers, and what changes on it is shown again.
+TEST_F(StationE2ETest, UnitRefusingTheWideReadIsLostThenReadWith96) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--firmware", "3.05", "--registers", "96", "--quiet"}));
+    ASSERT_TRUE(WaitForLink());
+    ASSERT_TRUE(WaitFor([this] { return ColourOf("ONLINE") == kYellow; }));
+    EXPECT_EQ(ColourOf("IN1_0"), kGrey);
+    const e2e::SimulatorProcess::Frames lost = sim_.ReceivedFrames();
+    ASSERT_GE(lost.recent.size(), 4u);
+    for (std::size_t i = lost.recent.size() - 3; i < lost.recent.size(); ++i)
+        EXPECT_EQ(lost.recent[i], kRead116) << i;
+    ASSERT_TRUE(WaitForLink());
+    sim_.Command("set 2 1"); // input 1 of the master comes on
+    ASSERT_TRUE(WaitFor([this] { return ColourOf("IN1_0") == kRed; }));
+    const e2e::SimulatorProcess::Frames after = sim_.ReceivedFrames();
+    EXPECT_EQ(after.recent.back(), kRead96);
+    const long since = std::min<long>(after.total - lost.total, after.recent.size());
+    EXPECT_EQ(std::count(after.recent.end() - since, after.recent.end(), std::string(kRead116)), 0);
+    bool refusalShown = false;
+    for (std::uint64_t s = win_->Traffic.FirstKept(); s < win_->Traffic.End(); ++s)
+        refusalShown |= ColumnText(win_->Traffic.At(s), ExchangeColumn::Verdict) == "исключение 02";
+    EXPECT_TRUE(refusalShown);
+}
+
+// A setting the unit refuses: tried three times with reads in between, then the operator is told
+// once, the field shows the unit's value again and polling goes on.
+TEST_F(StationE2ETest, WriteRefusedThreeTimesIsGivenUpWithAMessage) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--refuse-write", "83", "--quiet"}));
+    ASSERT_TRUE(WaitForLink());
+    const int timeout = sim_.Get(83);
+    TEditField* del = Control<TEditField>("DEL");
+    del->setFocus();
+    del->selectAll();
+    QTest::keyClicks(del, "1234");
+    QTest::keyClick(del, Qt::Key_Return);
+    expectMessages_ = true;
+    ASSERT_TRUE(WaitFor([] { return !ShownMessages().empty(); }));
+    EXPECT_EQ(ShownMessages()[0].text, "Блок отклонил запись: Таймаут, мс = 1234 (исключение 03)");
+    const long total = sim_.ReceivedFrames().total;
+    ASSERT_TRUE(WaitFor([&] { return sim_.ReceivedFrames().total >= total + 3; }));
+    const e2e::SimulatorProcess::Frames frames = sim_.ReceivedFrames();
+    EXPECT_EQ(std::count_if(frames.recent.begin(), frames.recent.end(),
+                            [](const std::string& f) { return f.rfind("01060053", 0) == 0; }),
+              3);
+    EXPECT_EQ(frames.recent.back(), kRead116);
+    EXPECT_EQ(ShownMessages().size(), 1u);
+    EXPECT_EQ(del->text().toInt(), timeout);
+    EXPECT_EQ(sim_.Get(83), timeout);
+    EXPECT_EQ(ColourOf("ONLINE"), kGreen);
+}
+
 TEST_F(StationE2ETest, FirmwareWithoutExtendedRegistersKeepsReading96) {
     ASSERT_NO_FATAL_FAILURE(StartStation({"--firmware", "2.10"}));
     ASSERT_TRUE(WaitForLink());
@@ -174,6 +225,7 @@ TEST_F(StationE2ETest, TypedDelayReachesTheUnit) {
     QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(field, "123");
     ASSERT_EQ(field->text(), "123");
+    QTest::keyClick(field, Qt::Key_Return); // the entry counts once finished
     ASSERT_TRUE(WaitForRegister(kDelayOn1OfModule2, 123));
     EXPECT_TRUE(Contains(sim_.ReceivedFrames().recent, "01060014007B89ED"));
     EXPECT_EQ(field->text(), "123");

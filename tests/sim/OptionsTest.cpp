@@ -52,6 +52,8 @@ TEST(Options, ValuesOutsideWhatAUnitCanBeAreRefused) {
                                                            {"--units", "-1"},
                                                            {"--firmware", "3."},
                                                            {"--firmware", "x"},
+                                                           {"--registers", "100"},
+                                                           {"--refuse-write", "128"},
                                                            {"--drop", "101"},
                                                            {"--corrupt", "-1"},
                                                            {"--period", "0.5"},
