@@ -45,6 +45,7 @@ TWIN::TWIN(QWidget* parent)
 
     ConnectHandlers();
     ConnectTrafficView();
+    ConnectExtrasMenu();
     view_.WatchChanges(this, [this] { controlsCurrent_ = false; });
     SEND_TIM.start(); // polls from the window's creation on; only a port failure stops it
     FormCreate();

@@ -17,8 +17,9 @@
 #include <QTimer>
 
 namespace korvan {
+class ExtrasMenu;
 class TrafficWindow;
-}
+} // namespace korvan
 
 class TWIN : public QScrollArea, private korvan::PollHost, private korvan::MessageHost {
     Q_OBJECT
@@ -88,13 +89,21 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void OUTMouseUp(int unit, int output); // OUT1_kMouseUp, OUT2_kMouseUp
     void RELAYMouseUp(int relay);          // RELAY1MouseUp .. RELAY4MouseUp (relay 0..3)
 
-    // The traffic view "Обмен — журнал": F2 anywhere in the window, or a double click on ONLINE
-    // or its label. Made on first use; closing it only hides it.
+    // The traffic view "Обмен — журнал": F2 anywhere in the window (an entry of the extras menu),
+    // or a double click on ONLINE or its label. Made on first use; closing it only hides it.
     void OpenTrafficView();
     korvan::TrafficWindow* TrafficView() const { return trafficView_; }
     // What a folded panel's strip says on hover: the panel's caption and its unit's state. Empty
     // for an unfolded panel.
     QString StripToolTip(int panel) const;
+
+    // Commissioning records, from the extras menu: the settings of the network to a file, a
+    // file compared with the units (and written back from there), the commissioning report.
+    void SaveSettings();
+    void CompareWithFile();
+    void MakeReport();
+    void ShowAbout(); // version, build, licence, the open port and its speed
+    korvan::ExtrasMenu* Extras() const { return extras_; }
 
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
@@ -126,6 +135,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
 
     void ConnectHandlers();
     void ConnectTrafficView();
+    void ConnectExtrasMenu();
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
     void UnfoldPanel(int panel);
@@ -135,4 +145,5 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::ControlsView view_;
     bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
     korvan::TrafficWindow* trafficView_ = nullptr;
+    korvan::ExtrasMenu* extras_ = nullptr;
 };
