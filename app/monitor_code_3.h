@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "ControlsModel.h"
 #include "ControlsView.h"
+#include "EventJournal.h"
 #include "PanelLayout.h"
 #include "PollEngine.h"
 #include "PollHost.h"
@@ -18,6 +19,7 @@
 
 namespace korvan {
 class ExtrasMenu;
+class JournalWindow;
 class TrafficWindow;
 } // namespace korvan
 
@@ -69,6 +71,10 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     // Every closed exchange, whether or not anyone looks; declared before the engine that
     // reports to it, so it outlives the engine.
     korvan::TrafficLog Traffic;
+    // What happened to the units during this run; it hears the engine through the same hand-out
+    // as the traffic record.
+    korvan::EventJournal Journal;
+    korvan::ExchangeFanOut ExchangeObservers;
     korvan::PollEngine Engine{static_cast<korvan::PollHost&>(*this)};
 
     void FormCreate();
@@ -105,6 +111,11 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void ShowAbout(); // version, build, licence, the open port and its speed
     korvan::ExtrasMenu* Extras() const { return extras_; }
 
+    // "Журнал событий": F3 anywhere in the window (an entry of the extras menu). Made on first
+    // use; closing it only hides it.
+    void OpenJournalView();
+    korvan::JournalWindow* JournalView() const { return journalView_; }
+
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
 
@@ -136,6 +147,8 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void ConnectHandlers();
     void ConnectTrafficView();
     void ConnectExtrasMenu();
+    void ConnectJournal();
+    void JournalPortError(); // the port's failure, as the error box tells it
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
     void UnfoldPanel(int panel);
@@ -146,4 +159,5 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
     korvan::TrafficWindow* trafficView_ = nullptr;
     korvan::ExtrasMenu* extras_ = nullptr;
+    korvan::JournalWindow* journalView_ = nullptr;
 };
