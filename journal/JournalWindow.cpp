@@ -62,9 +62,9 @@ JournalWindow::JournalWindow(const EventLog& log, QWidget* parent)
     // Fixed row heights keep a hundred thousand rows cheap to lay out.
     rows_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     rows_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    rows_->horizontalHeader()->setStretchLastSection(true);
     for (int column = 0; column < JournalModel::ColumnCount; ++column)
         rows_->setColumnWidth(column, kColumnWidths[column]);
+    rows_->horizontalHeader()->setSectionResizeMode(JournalModel::Event, QHeaderView::Stretch);
     auto* copy = new QAction(QStringLiteral("Копировать"), rows_);
     copy->setObjectName(QStringLiteral("COPY"));
     copy->setShortcut(QKeySequence::Copy);
