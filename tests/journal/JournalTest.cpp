@@ -4,11 +4,13 @@
 // does not apply.
 #include "Commands.h"
 #include "EventJournal.h"
+#include "JournalModel.h"
 #include "ScriptedHost.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -228,6 +230,54 @@ TEST(Journal, EventsFromRegisterImagesStepByStep) {
             seen += "\n  " + line;
         ADD_FAILURE() << step.what << ": got" << (seen.empty() ? " nothing" : seen);
     }
+}
+
+// The view's rows over a log that drops its oldest events: the rows follow the log, the filter
+// holds for new rows too, and the CSV holds exactly the rows shown.
+TEST(JournalModel, RowsFollowTheBoundedLogThroughTheFilter) {
+    EventLog log(4);
+    JournalModel model(log);
+    const auto add = [&](int unit, EventKind kind, const char* text) {
+        log.Add({.text = QString::fromUtf8(text),
+                 .unit = static_cast<std::int8_t>(unit),
+                 .kind = kind});
+    };
+    add(1, EventKind::State, "Вход 1 — сработал");
+    add(2, EventKind::Setting, "Таймаут, мс: 100 → 200");
+    add(1, EventKind::State, "Вход 1 — в норме");
+    EXPECT_EQ(model.Take(), 0);
+    ASSERT_EQ(model.rowCount(), 3);
+
+    add(2, EventKind::State, "Вход 2 — сработал");
+    add(1, EventKind::Link, "исчез из состава сети");
+    add(2, EventKind::Setting, "Таймаут, мс: 200 → 300");
+    EXPECT_EQ(model.Take(), 2) << "the two oldest left the log";
+    ASSERT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(log.Dropped(), 2u);
+    EXPECT_EQ(model.RowEvent(0).text, "Вход 1 — в норме");
+
+    JournalFilter filter;
+    filter.unit = 2;
+    filter.kinds[static_cast<int>(EventKind::State)] = false;
+    model.SetFilter(filter);
+    add(2, EventKind::Setting, "Таймаут, мс: 300 → 400");
+    add(2, EventKind::State, "Вход 2 — в норме");
+    model.Take();
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.RowEvent(0).text, "Таймаут, мс: 200 → 300");
+    EXPECT_EQ(model.RowEvent(1).text, "Таймаут, мс: 300 → 400");
+
+    std::ostringstream csv;
+    ASSERT_TRUE(model.WriteCsv(csv));
+    std::istringstream lines(csv.str());
+    std::string line;
+    std::vector<std::string> rows;
+    while (std::getline(lines, line))
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], "Время,Блок,Событие,Источник\r");
+    EXPECT_NE(rows[1].find(",ЗОКТ-МР №2,\"Таймаут, мс: 200 → 300\",станция\r"), std::string::npos)
+        << rows[1];
 }
 
 } // namespace
