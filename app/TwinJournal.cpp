@@ -8,9 +8,7 @@ using namespace korvan;
 
 void TWIN::ConnectJournal() {
     Journal.Watch(Engine);
-    ExchangeObservers.Add(&Traffic);
-    ExchangeObservers.Add(&Journal);
-    Engine.SetExchangeObserver(&ExchangeObservers);
+    ExchangeObservers.Add(&Journal); // after the traffic record
     Journal.StationStarted();
 }
 

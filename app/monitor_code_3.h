@@ -71,9 +71,9 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     // Every closed exchange, whether or not anyone looks; declared before the engine that
     // reports to it, so it outlives the engine.
     korvan::TrafficLog Traffic;
-    // What happened to the units during this run; it hears the engine through the same hand-out
-    // as the traffic record.
+    // What happened to the units during this run.
     korvan::EventJournal Journal;
+    // The engine's one observer, handing each exchange to the record and then the journal.
     korvan::ExchangeFanOut ExchangeObservers;
     korvan::PollEngine Engine{static_cast<korvan::PollHost&>(*this)};
 
