@@ -339,37 +339,4 @@ std::string EntryRefusal(const std::string& text, EntryRange range) {
     return {};
 }
 
-std::string SettingCaption(int reg) {
-    switch (reg) {
-    case reg::NetworkAddress:
-        return "Адрес";
-    case reg::NetworkSpeed:
-        return "Скорость";
-    case reg::NetworkParity:
-        return "Четность";
-    case reg::NetworkTimeout:
-        return "Таймаут, мс";
-    case reg::PanelType:
-        return "Тип панели";
-    case reg::CommandSignal:
-        return "Ком. сигнал";
-    case reg::ServiceCommand:
-        return "Сервисная команда";
-    default:
-        break;
-    }
-    const auto unitName = [](int k) {
-        return k == 0 ? std::string("ЗОКТ-01") : "ЗОКТ-МР №" + std::to_string(k);
-    };
-    if (reg >= reg::StartSources(0) && reg < reg::StartSources(kUnitPanels))
-        return unitName(reg - reg::StartSources(0)) + ", источник пускового сигнала";
-    if (reg >= reg::BlockSources(0) && reg < reg::BlockSources(kUnitPanels))
-        return unitName(reg - reg::BlockSources(0)) + ", блокировка при срабатывании";
-    if (reg < 0 || reg >= reg::UnitBlock(kUnitPanels)) return "рег. " + std::to_string(reg);
-    static constexpr std::array<const char*, 8> kFields{
-        "привод и датчики", "неисправности",    "входы",           "выходы",
-        "Задержка вкл. 1",  "Задержка откл. 1", "Задержка вкл. 2", "Задержка откл. 2"};
-    return unitName(reg / 8) + ", " + kFields[reg % 8];
-}
-
 } // namespace korvan

@@ -60,7 +60,4 @@ std::uint16_t FieldBits(int reg, std::uint16_t changed);
 // the operator changed one of them.
 std::vector<Choice> ChoicesBetween(const RegisterImage& wanted, const RegisterImage& chosen);
 
-// How the window names the setting a register holds, for the operator.
-std::string SettingCaption(int reg);
-
 } // namespace korvan
