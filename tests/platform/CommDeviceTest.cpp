@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -336,6 +337,47 @@ TEST_F(CommDevice, ReadTimeoutsFollowTheWin32Rules) {
     slowWriter.join();
     EXPECT_EQ(n, 4u);
     EXPECT_EQ(std::string(buffer, 4), "1234");
+}
+
+// Totals near MAXDWORD are waits of weeks or centuries, never none: their deadline arithmetic
+// once overflowed, and such a read came back at once with nothing.
+TEST_F(CommDevice, HugeTotalTimeoutsWaitInsteadOfOverflowing) {
+    constexpr DWORD kHuge[] = {MAXDWORD / 2, MAXDWORD - 1, MAXDWORD};
+    const auto stillPending = [&](BOOL started, Overlapped& t) {
+        const bool pending = !started && GetLastError() == ERROR_IO_PENDING &&
+                             WaitForSingleObject(t.o.hEvent, 30) == WAIT_TIMEOUT;
+        PurgeComm(port, PURGE_RXABORT | PURGE_TXABORT);
+        WaitForSingleObject(t.o.hEvent, 5000);
+        return pending;
+    };
+    std::vector<char> buffer(256 * 1024);
+    for (DWORD multiplier : kHuge) {
+        for (DWORD constant : {DWORD{0}, MAXDWORD - 1, MAXDWORD}) {
+            for (DWORD count : {DWORD{1}, DWORD{4096}}) {
+                for (DWORD interval : {DWORD{0}, MAXDWORD}) {
+                    if (interval == MAXDWORD && multiplier == MAXDWORD &&
+                        (constant == 0 || constant == MAXDWORD)) {
+                        continue; // a read that returns at once, or refused settings
+                    }
+                    SCOPED_TRACE(::testing::Message() << "read " << interval << " " << multiplier
+                                                      << " " << constant << " x" << count);
+                    SetTimeouts(interval, multiplier, constant);
+                    Overlapped t;
+                    DWORD n = 0;
+                    EXPECT_TRUE(stillPending(ReadFile(port, buffer.data(), count, &n, &t.o), t));
+                }
+            }
+            // Nobody reads the peer: the write fills the line's buffer and has to wait.
+            SCOPED_TRACE(::testing::Message() << "write " << multiplier << " " << constant);
+            COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, multiplier, constant};
+            ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+            Overlapped t;
+            DWORD n = 0;
+            const DWORD size = static_cast<DWORD>(buffer.size());
+            EXPECT_TRUE(stillPending(WriteFile(port, buffer.data(), size, &n, &t.o), t));
+            PurgeComm(port, PURGE_TXCLEAR);
+        }
+    }
 }
 
 TEST_F(CommDevice, WriteReachesThePeerAndEndsWithATransmitEmptyEvent) {
