@@ -86,7 +86,15 @@ TEST_F(DeviceMap, ListsDriverBackedTerminalsAndLinksToPseudoTerminals) {
     AddLink("ttyZSIM0", "/dev/pts/3");
     AddLink("ttyRel", "pts/3");        // relative target
     AddLink("ttyGone", "/dev/pts/44"); // the pair behind it has ended
-    AddLink("stdin", "/proc/self/fd/0");
+    // Started from a terminal, the standard streams' links end at its pseudo-terminal.
+    fs::create_directories(root / "proc/self/fd");
+    const char* streams[] = {"stdin", "stdout", "stderr"};
+    for (int fd = 0; fd < 3; ++fd) {
+        fs::create_symlink("/dev/pts/3", root / "proc/self/fd" / std::to_string(fd));
+        AddLink(streams[fd], "/proc/self/fd/" + std::to_string(fd));
+    }
+    AddLink("fd", "/proc/self/fd");
+    AddLink("ttyViaProc", "../proc/self/fd/1");
     AddLink("ptmx", "pts/ptmx");
     AddLink("ttyOdd", "/dev/pts/3x");
 
