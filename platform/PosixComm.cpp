@@ -905,6 +905,7 @@ extern "C" {
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                    DWORD creationDisposition, DWORD, HANDLE) {
+    SetLastErrorDetail({});
     if (!fileName) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     if (creationDisposition != OPEN_EXISTING)
         return Fail(ERROR_NOT_SUPPORTED, INVALID_HANDLE_VALUE);
@@ -920,7 +921,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     if (shareMode == 0) {
         if (int error = ClaimDevice(fd, fileName, claim)) {
             close(fd);
-            return Fail(OpenError(error), INVALID_HANDLE_VALUE);
+            SetLastErrorDetail(claim.refusal);
+            return Fail(error == ESTALE ? ERROR_LOCK_VIOLATION : OpenError(error),
+                        INVALID_HANDLE_VALUE);
         }
     }
     std::shared_ptr<CommDevice> device;

@@ -113,6 +113,9 @@ class HandleTable {
     ULONG_PTR next_ = 0x1000;
 };
 
+// Sets what LastErrorDetail tells; CreateFileA clears it at every call.
+void SetLastErrorDetail(std::string detail);
+
 // Sets the last error and returns the value given, for one-line failure returns.
 template <class T> T Fail(DWORD error, T result) {
     SetLastError(error);
