@@ -8,8 +8,8 @@
 namespace korvan {
 
 int RunStation() {
-    // Installed before the window, so that a signal during start-up ends the station too.
     StopSignals stop;
+    if (stop.Requested()) return 0; // stopped before the window: nothing to give back
     TWIN WIN;
     stop.SetWindow(&WIN);
     if (stop.Requested()) {

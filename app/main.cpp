@@ -2,10 +2,12 @@
 #include "QtWindowThread.h"
 #include "StationLook.h"
 #include "StationMain.h"
+#include "StopSignals.h"
 
 #include <QApplication>
 
 int main(int, char** argv) {
+    korvan::InstallStopSignals();
     // The layout is in fixed pixels; the station reads no command line, so Qt sees only the
     // program name.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
