@@ -141,6 +141,29 @@ bool IsPseudoTerminalPath(const std::string& target) {
     return true;
 }
 
+} // namespace
+
+std::vector<LinkedTerminal> LinksToPseudoTerminals(const std::string& root) {
+    std::vector<LinkedTerminal> linked;
+    const std::string devFolder = Join(root, "/dev");
+    DIR* dev = opendir(devFolder.c_str());
+    if (!dev) return linked;
+    while (dirent* entry = readdir(dev)) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (lstat((devFolder + "/" + name).c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
+        const std::string resolved = FinalTarget(root, "/dev/" + name);
+        if (!IsPseudoTerminalPath(resolved)) continue;
+        const std::string node = Join(root, resolved);
+        if (!Exists(node)) continue; // the pair behind it is gone
+        linked.push_back({name, node});
+    }
+    closedir(dev);
+    return linked;
+}
+
+namespace {
+
 // False when the terminal class folder cannot be read.
 bool ReadDeviceMap(const std::string& root, std::vector<Value>& values) {
     const std::string ttyClass = Join(root, "/sys/class/tty");
@@ -162,20 +185,9 @@ bool ReadDeviceMap(const std::string& root, std::vector<Value>& values) {
     }
     closedir(dir);
 
-    if (DIR* dev = opendir(devFolder.c_str())) {
-        while (dirent* entry = readdir(dev)) {
-            const std::string name = entry->d_name;
-            if (name.size() > kLongestName) continue;
-            const std::string link = devFolder + "/" + name;
-            struct stat st {};
-            if (lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
-            const std::string resolved = FinalTarget(root, "/dev/" + name);
-            if (!IsPseudoTerminalPath(resolved)) continue;
-            if (!Exists(Join(root, resolved))) continue; // the pair behind it is gone
-            if (IsOwnTerminal(Join(root, resolved), own)) continue;
-            values.push_back({kValuePrefix + name, name});
-        }
-        closedir(dev);
+    for (const LinkedTerminal& linked : LinksToPseudoTerminals(root)) {
+        if (linked.name.size() > kLongestName || IsOwnTerminal(linked.node, own)) continue;
+        values.push_back({kValuePrefix + linked.name, linked.name});
     }
     return true;
 }

@@ -1,4 +1,5 @@
 // The serial device map behind the registry key HARDWARE\DEVICEMAP\SERIALCOMM, on fake trees.
+#include "PosixDeviceWatch.h"
 #include "PosixWin32.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +123,27 @@ TEST_F(DeviceMap, LeavesOutConsolesTerminalsWithoutNodesAndNamesItCannotCarry) {
 
     EXPECT_EQ(Read(), (std::vector<std::string>{"ttyChain", "ttyS1", longName.substr(0, 247),
                                                 "ttyUp", notUtf8}));
+}
+
+// Pseudo-terminals come and go by the hundred a second on a busy machine; only the end of one
+// that a link leads to may wake the station.
+TEST_F(DeviceMap, TheWatchWakesForEntriesOfDevAndTheTerminalsItsLinksLeadTo) {
+    AddPseudoTerminal("5");
+    AddLink("ttyZSIM0", "/dev/pts/5");
+    korvan::posix::SetDeviceMapRoot(root.string());
+    korvan::posix::DeviceWatch watch;
+    ASSERT_GE(watch.Fd(), 0);
+
+    AddPseudoTerminal("7");
+    fs::remove(root / "dev/pts/7");
+    EXPECT_FALSE(watch.TakeChanges()) << "another program's pseudo-terminal";
+    fs::remove(root / "dev/pts/5");
+    EXPECT_TRUE(watch.TakeChanges()) << "the pair behind a link ended";
+    AddPseudoTerminal("5");
+    AddLink("ttyZSIM1", "pts/5");
+    EXPECT_TRUE(watch.TakeChanges()) << "a new link";
+    fs::remove(root / "dev/pts/5");
+    EXPECT_TRUE(watch.TakeChanges()) << "the pair behind the new link ended";
 }
 
 TEST_F(DeviceMap, AnEmptyMachineHasAnEmptyKeyAndAnUnreadableOneNoKey) {
