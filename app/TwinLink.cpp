@@ -3,6 +3,7 @@
 // widgets.
 #include "LinkLoss.h"
 #include "MessageBoxes.h"
+#include "PortFailure.h"
 #include "PortList.h"
 #include "WindowThread.h"
 #include "monitor_code_3.h"
@@ -35,6 +36,10 @@ constexpr std::array<LineSpeed, 7> kLineSpeeds{{
 }};
 
 constexpr int kStartIntervalMs = 500;
+
+// The cause of the start-up failure on a machine without serial ports, where the component only
+// knows that an empty name did not open.
+constexpr char kNoPortsCause[] = "Последовательные порты не найдены";
 
 } // namespace
 
@@ -98,7 +103,8 @@ void TWIN::FormCreate() {
         COMPORT.Open();
     } catch (...) {
         SEND_TIM.stop();
-        StationMessageBox(MessageKind::Error, kPortErrorText);
+        ReportPortFailure(ports.empty() ? kNoPortsCause
+                                        : PortFailureCause(std::current_exception()));
     }
     Engine.RxCount = 0;
     LayoutPanels();
@@ -108,6 +114,7 @@ void TWIN::FormCreate() {
 }
 
 void TWIN::COMChange() {
+    ForgetLostPort(); // the operator has chosen
     try {
         COMPORT.Close();
         COMPORT.SetPort(SelectedPort(Widgets.ctrl.COM));
@@ -116,7 +123,7 @@ void TWIN::COMChange() {
         // Polling stays stopped until the program is started again, as the message says.
         SEND_TIM.stop();
         ShowLinkLost();
-        StationMessageBox(MessageKind::Error, kPortErrorText);
+        ReportPortFailure(PortFailureCause(std::current_exception()));
     }
 }
 
@@ -129,6 +136,7 @@ void TWIN::RefreshPortList() {
         return; // the list stays as it was
     }
     SetPortItems(Widgets.ctrl.COM, ports, true);
+    ReopenLostPortIfListed(ports);
 }
 
 void TWIN::PCSPDChange() {
@@ -145,7 +153,10 @@ void TWIN::PCSPDChange() {
         COMPORT.Open();
     } catch (...) {
         // A failed reopen leaves the port closed; the next poll tick reports it.
+        return;
     }
+    // A lost device back before its list entry: polling resumes as it would from the list.
+    if (!lostPort_.empty()) LostPortReopened();
 }
 
 void TWIN::FormClose() {
@@ -188,11 +199,21 @@ std::string TWIN::SendAddressText() const {
 }
 
 void TWIN::PortWrite(const std::uint8_t* data, int count) {
-    COMPORT.Write(data, count);
+    try {
+        COMPORT.Write(data, count);
+    } catch (...) {
+        portFailureCause_ = PortFailureCause(std::current_exception());
+        throw;
+    }
 }
 
 int TWIN::PortRead(std::uint8_t* data, int count) {
-    return COMPORT.Read(data, count);
+    try {
+        return COMPORT.Read(data, count);
+    } catch (...) {
+        portFailureCause_ = PortFailureCause(std::current_exception());
+        throw;
+    }
 }
 
 void TWIN::StartResponseTimer() {
@@ -212,8 +233,7 @@ void TWIN::StopPollTimer() {
 }
 
 void TWIN::ShowPortError() {
-    StationMessageBox(MessageKind::Error, kPortErrorText);
-    controlsCurrent_ = false; // the operator had the window while the box was open
+    PortFailed(portFailureCause_);
 }
 
 // Every routine below works on the plain control state: the widgets are read into it first when

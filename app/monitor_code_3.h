@@ -121,6 +121,14 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void ShowLinkLost() override;
     void SetOnlineColour(korvan::Colour colour) override;
 
+    // The open port failed while polling (device gone, hang-up, I/O error): it is closed at
+    // once, its locks with it, the failure is shown once, and the same name is waited for in the
+    // port list; when it is back the port opens again and polling resumes.
+    void PortFailed(const std::string& cause);
+    void ReopenLostPortIfListed(const std::vector<std::string>& ports);
+    void LostPortReopened();
+    void ForgetLostPort();
+
     // Pushes the control state when a display routine changed it.
     void PushIfChanged(const korvan::WindowControls& before);
 
@@ -134,5 +142,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::TBackground* BACKGROUND; // behind the scrollable area, as large as the client area
     korvan::ControlsView view_;
     bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
+    std::string portFailureCause_; // of the last failed transfer
+    std::string lostPort_;         // the port whose device failed, until it opens again
     korvan::TrafficWindow* trafficView_ = nullptr;
 };

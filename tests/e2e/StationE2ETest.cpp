@@ -224,21 +224,34 @@ TEST_F(StationE2ETest, SilentLineGreysTheWindowUntilTheUnitAnswersAgain) {
         EXPECT_NE(ColourOf(name), kGrey) << name;
 }
 
-TEST_F(StationE2ETest, HangUpReportsThePortErrorAndStopsPolling) {
+TEST_F(StationE2ETest, HangUpShowsOneBoxAndPollingResumesWhenThePortIsBackUnderItsName) {
     expectMessages_ = true;
     ASSERT_NO_FATAL_FAILURE(StartStation());
     ASSERT_TRUE(WaitForLink());
 
     sim_.Command("hangup");
     ASSERT_TRUE(WaitFor([] { return !ShownMessages().empty(); }));
-    for (const e2e::ShownMessage& message : ShownMessages()) {
-        EXPECT_EQ(message.kind, MessageKind::Error);
-        EXPECT_EQ(message.text,
-                  "Ошибка компорта! Проверьте подключение и перезапустите программу.");
-    }
+    ASSERT_EQ(ShownMessages().size(), 1u);
+    EXPECT_EQ(ShownMessages()[0].kind, MessageKind::Error);
+    const std::string& text = ShownMessages()[0].text;
+    EXPECT_EQ(text.substr(0, text.find('\n')), kPortErrorText);
+    EXPECT_TRUE(text.ends_with(": устройство отключено")) << text;
     EXPECT_FALSE(win_->SEND_TIM.isActive());
     EXPECT_EQ(ColourOf("ONLINE"), kYellow);
     EXPECT_EQ(ColourOf("OUT1_0"), kGrey);
+    // Closed at once: no descriptor or lock file keeps the device from others.
+    EXPECT_FALSE(win_->COMPORT.IsOpen());
+    EXPECT_FALSE(QFile::exists("/run/lock/LCK.." + linkName_));
+
+    const long before = sim_.ReceivedFrames().total;
+    sim_.Command("plug");
+    ASSERT_TRUE(WaitFor([&] { return sim_.ReceivedFrames().total > before; }))
+        << "polling did not resume";
+    EXPECT_TRUE(WaitForLink());
+    EXPECT_TRUE(win_->SEND_TIM.isActive());
+    EXPECT_EQ(ShownMessages().size(), 1u) << "a box at the reconnection";
+    EXPECT_TRUE(Indicator("ONLINE")->toolTip().contains(QStringLiteral("снова открыт")))
+        << Indicator("ONLINE")->toolTip().toStdString();
 }
 
 TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) {
