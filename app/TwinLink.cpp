@@ -100,7 +100,7 @@ void TWIN::FormCreate() {
     }
     COMPORT.SetPort(SelectedPort(com));
     try {
-        COMPORT.Open();
+        OpenPort();
     } catch (...) {
         SEND_TIM.stop();
         ReportPortFailure(ports.empty() ? kNoPortsCause
@@ -118,7 +118,7 @@ void TWIN::COMChange() {
     try {
         COMPORT.Close();
         COMPORT.SetPort(SelectedPort(Widgets.ctrl.COM));
-        COMPORT.Open();
+        OpenPort();
     } catch (...) {
         // Polling stays stopped until the program is started again, as the message says.
         SEND_TIM.stop();
@@ -150,7 +150,7 @@ void TWIN::PCSPDChange() {
             SEND_TIM.setInterval(kLineSpeeds[index].intervalMs);
             TIMEOUT.setInterval(kLineSpeeds[index].intervalMs);
         }
-        COMPORT.Open();
+        OpenPort();
     } catch (...) {
         // A failed reopen leaves the port closed; the next poll tick reports it.
         return;

@@ -124,6 +124,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     // The open port failed while polling (device gone, hang-up, I/O error): it is closed at
     // once, its locks with it, the failure is shown once, and the same name is waited for in the
     // port list; when it is back the port opens again and polling resumes.
+    void OpenPort(); // COMPORT.Open, noting the USB serial number of the device
     void PortFailed(const std::string& cause);
     void ReopenLostPortIfListed(const std::vector<std::string>& ports);
     void LostPortReopened();
@@ -144,5 +145,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
     std::string portFailureCause_; // of the last failed transfer
     std::string lostPort_;         // the port whose device failed, until it opens again
+    std::string openSerial_;       // USB serial number of the open port's device, if any
+    std::string lostSerial_;       // the same of the lost port's
     korvan::TrafficWindow* trafficView_ = nullptr;
 };

@@ -204,6 +204,24 @@ std::string DeviceMapRoot() {
     return RootRef();
 }
 
+std::string UsbSerialNumber(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "..") return {};
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::canonical(
+        Join(DeviceMapRoot(), "/sys/class/tty/" + name + "/device"), error);
+    if (error) return {};
+    // The terminal's device is the USB interface (ttyACM) or a child of it (ttyUSB); the USB
+    // device, with its idVendor and serial, is above.
+    for (int up = 0; up < 3 && folder.has_relative_path(); ++up, folder = folder.parent_path()) {
+        if (!Exists((folder / "idVendor").string())) continue;
+        std::ifstream serial(folder / "serial");
+        std::string number;
+        std::getline(serial, number);
+        return number;
+    }
+    return {};
+}
+
 } // namespace korvan::posix
 
 using namespace korvan::posix;

@@ -291,6 +291,11 @@ namespace korvan::posix {
 void SetDeviceMapRoot(const std::string& root);
 std::string DeviceMapRoot();
 
+// The serial number of the USB device behind the device map's terminal NAME (ttyUSB0, ttyACM0),
+// as the kernel gives it; empty for other devices and when it gives none. An adapter plugged in
+// again may come back under another name, never under another serial number.
+std::string UsbSerialNumber(const std::string& name);
+
 // What this thread's last failed CreateFileA knew beyond its error code: the process holding the
 // device, the lock file in the way. Empty when it knew nothing more.
 std::string LastErrorDetail();

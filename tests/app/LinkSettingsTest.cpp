@@ -175,6 +175,29 @@ TEST_F(LinkSettings, TheListFollowsPortsComingAndGoingWithoutReopeningTheOpenOne
     EXPECT_TRUE(log.shown.empty());
 }
 
+// A USB adapter pulled out and plugged in again may come back under another name.
+TEST_F(LinkSettings, ALostAdapterIsOpenedAgainByItsSerialNumberUnderANewName) {
+    auto pulled = std::make_unique<PtyPair>();
+    machine.AddUsbPort(pulled->PortName(), "A10K3XYZ");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(win->COMPORT.Port(), pulled->PortName());
+
+    pulled->Kill();
+    machine.RemovePort(pulled->PortName());
+    ASSERT_TRUE(WaitFor([&] { return !log.shown.empty(); }));
+    EXPECT_FALSE(win->SEND_TIM.isActive());
+    const PtyPair& other = AddLine(); // another adapter: not ours
+    const PtyPair back;
+    machine.AddUsbPort(back.PortName(), "A10K3XYZ");
+    ASSERT_TRUE(WaitFor([&] { return win->COMPORT.IsOpen(); }));
+    EXPECT_EQ(win->COMPORT.Port(), back.PortName());
+    EXPECT_EQ(win->Widgets.ctrl.COM->currentIndex(), Item(back));
+    EXPECT_TRUE(win->SEND_TIM.isActive());
+    EXPECT_TRUE(PortIsFree(other.PortPath()));
+    EXPECT_EQ(log.shown.size(), 1u);
+    win.reset();
+}
+
 TEST_F(LinkSettings, APortWhoseNameIsNotTextOpensByItsBytes) {
     const PtyPair& line = AddLine();
     machine.RemovePort(line.PortName());

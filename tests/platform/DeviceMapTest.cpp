@@ -146,6 +146,35 @@ TEST_F(DeviceMap, TheWatchWakesForEntriesOfDevAndTheTerminalsItsLinksLeadTo) {
     EXPECT_TRUE(watch.TakeChanges()) << "the pair behind the new link ended";
 }
 
+TEST_F(DeviceMap, UsbSerialNumbersAreFoundAboveTheTerminalsOfBothUsbDrivers) {
+    const fs::path usb = root / "sys/devices/pci0000:00/usb1";
+    for (const char* device : {"1-1", "1-2", "1-3"}) {
+        fs::create_directories(usb / device);
+        std::ofstream(usb / device / "idVendor") << "0403\n";
+    }
+    std::ofstream(usb / "1-1/serial") << "A10K3XYZ\n";
+    std::ofstream(usb / "1-2/serial") << "8D7F15\n";     // 1-3 has none
+    fs::create_directories(usb / "1-1/1-1:1.0/ttyUSB0"); // usb-serial: the port under the interface
+    fs::create_directories(usb / "1-2/1-2:1.0");         // cdc-acm: the interface itself
+    fs::create_directories(usb / "1-3/1-3:1.0/ttyUSB1");
+    const auto addTty = [&](const std::string& name, const fs::path& device) {
+        fs::create_directories(root / "sys/class/tty" / name);
+        fs::create_directory_symlink(device, root / "sys/class/tty" / name / "device");
+    };
+    addTty("ttyUSB0", usb / "1-1/1-1:1.0/ttyUSB0");
+    addTty("ttyACM0", usb / "1-2/1-2:1.0");
+    addTty("ttyUSB1", usb / "1-3/1-3:1.0/ttyUSB1");
+    addTty("ttyS1", root / "sys/devices/platform/serial8250");
+    fs::create_directories(root / "sys/devices/platform/serial8250");
+    korvan::posix::SetDeviceMapRoot(root.string());
+
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyUSB0"), "A10K3XYZ");
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyACM0"), "8D7F15");
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyUSB1"), "");
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyS1"), "");
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyGone"), "");
+}
+
 TEST_F(DeviceMap, AnEmptyMachineHasAnEmptyKeyAndAnUnreadableOneNoKey) {
     LONG r = -1;
     EXPECT_TRUE(Read(&r).empty());
