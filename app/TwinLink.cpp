@@ -101,8 +101,10 @@ void TWIN::FormCreate() {
     COMPORT.SetPort(SelectedPort(com));
     try {
         OpenPort();
+        Journal.PortOpened(QString::fromStdString(COMPORT.Port()));
     } catch (...) {
         SEND_TIM.stop();
+        JournalPortError();
         ReportPortFailure(ports.empty() ? kNoPortsCause
                                         : PortFailureCause(std::current_exception()));
     }
@@ -119,9 +121,11 @@ void TWIN::COMChange() {
         COMPORT.Close();
         COMPORT.SetPort(SelectedPort(Widgets.ctrl.COM));
         OpenPort();
+        Journal.PortChanged(QString::fromStdString(COMPORT.Port()));
     } catch (...) {
         // Polling stays stopped until the program is started again, as the message says.
         SEND_TIM.stop();
+        JournalPortError();
         ShowLinkLost();
         ReportPortFailure(PortFailureCause(std::current_exception()));
     }
@@ -149,6 +153,7 @@ void TWIN::PCSPDChange() {
             COMPORT.SetBaudRate(kLineSpeeds[index].rate);
             SEND_TIM.setInterval(kLineSpeeds[index].intervalMs);
             TIMEOUT.setInterval(kLineSpeeds[index].intervalMs);
+            Journal.SpeedChanged(pcspd->currentText());
         }
         OpenPort();
     } catch (...) {
@@ -167,6 +172,7 @@ void TWIN::FormClose() {
 }
 
 void TWIN::closeEvent(QCloseEvent* event) {
+    Journal.StationStopped();
     FormClose();
     event->accept();
 }
@@ -233,6 +239,7 @@ void TWIN::StopPollTimer() {
 }
 
 void TWIN::ShowPortError() {
+    JournalPortError();
     PortFailed(portFailureCause_);
 }
 

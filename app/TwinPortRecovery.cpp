@@ -87,6 +87,7 @@ void TWIN::LostPortReopened() {
         QStringLiteral("Порт %1 снова открыт в %2 после отключения; опрос возобновлён.")
             .arg(PortName(COMPORT.Port()),
                  QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+    Journal.PortOpened(PortName(COMPORT.Port()));
     lostPort_.clear();
     lostSerial_.clear();
     SEND_TIM.start();
