@@ -13,10 +13,16 @@
 #include "TrafficLog.h"
 #include "WindowWidgets.h"
 
+#include <QPointer>
 #include <QScrollArea>
 #include <QTimer>
 
 namespace korvan {
+namespace records {
+class CompareWindow;
+struct LinkFacts;
+struct StationAccess;
+} // namespace records
 class ExtrasMenu;
 class TrafficWindow;
 } // namespace korvan
@@ -103,6 +109,12 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void CompareWithFile();
     void MakeReport();
     void ShowAbout(); // version, build, licence, the open port and its speed
+    // The same without the file dialogs; each returns the message to show, empty on success.
+    std::string SaveSettingsTo(const QString& path);
+    std::string OpenComparison(const QString& path);
+    std::string WriteReportTo(const QString& path, const QString& objectName,
+                              const QString& engineer);
+    korvan::records::CompareWindow* CompareView() const; // the open comparison, or null
     korvan::ExtrasMenu* Extras() const { return extras_; }
 
     // The station's modal message boxes. True only for OK.
@@ -136,6 +148,12 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void ConnectHandlers();
     void ConnectTrafficView();
     void ConnectExtrasMenu();
+    // Commissioning records: whether the units have been read and the link is up (else says
+    // why not), and what the records reach in the station.
+    bool RecordsReady();
+    korvan::records::LinkFacts RecordsLinkFacts() const;
+    korvan::RegisterImage WantedNow();
+    korvan::records::StationAccess RecordsAccess();
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
     void UnfoldPanel(int panel);
@@ -146,4 +164,5 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
     korvan::TrafficWindow* trafficView_ = nullptr;
     korvan::ExtrasMenu* extras_ = nullptr;
+    QPointer<korvan::records::CompareWindow> compareView_;
 };
