@@ -53,22 +53,25 @@ QString SettingsTable(int unit, const std::vector<QString>& words) {
     return html + QStringLiteral("</table>");
 }
 
-// One row per unit present, one column per source; a tick where the unit takes it.
+// One row per unit present, one column per source, every unit of the map among them: a unit may
+// name a module that is not on the network now. A tick where the unit takes the source.
 QString MatrixTable(const QString& title, int present, const WindowControls& controls, bool start) {
-    QString html = QStringLiteral("<p><b>%1</b></p><table cellspacing='0' cellpadding='3' "
-                                  "border='1'><tr><th>Блок</th>")
-                       .arg(Escaped(title));
-    for (int j = 0; j < present; ++j)
-        html += QStringLiteral("<th>%1</th>").arg(Escaped(QString::fromStdString(UnitName(j))));
-    if (start) html += QStringLiteral("<th>Вход ком. сигнала ЗОКТ-01</th>");
+    QString html =
+        QStringLiteral("<p><b>%1</b></p><table width='100%' cellspacing='0' cellpadding='2' "
+                       "border='1'><tr><th width='15%'>Блок</th><th>ЗОКТ-01</th>")
+            .arg(Escaped(title));
+    for (int j = 1; j < kUnits; ++j)
+        html += QStringLiteral("<th>МР №%1</th>").arg(j);
+    if (start) html += QStringLiteral("<th>Вход ком. сигн.</th>");
     html += QStringLiteral("</tr>");
+    auto cell = [](bool on) {
+        return QStringLiteral("<td align='center'>%1</td>").arg(on ? QStringLiteral("✓") : "");
+    };
     for (int k = 0; k < present; ++k) {
         const UnitControls& u = controls.unit[k];
-        html += QStringLiteral("<tr><td>%1</td>").arg(Escaped(QString::fromStdString(UnitName(k))));
-        auto cell = [](bool on) {
-            return QStringLiteral("<td align='center'>%1</td>").arg(on ? QStringLiteral("✓") : "");
-        };
-        for (int j = 0; j < present; ++j)
+        html += QStringLiteral("<tr><td nowrap>%1</td>")
+                    .arg(Escaped(QString::fromStdString(UnitName(k))));
+        for (int j = 0; j < kUnits; ++j)
             html += cell(start ? u.FIN[j] : u.BIN[j]);
         if (start) html += cell(u.FINA);
         html += QStringLiteral("</tr>");
