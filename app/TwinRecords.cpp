@@ -35,6 +35,7 @@ bool AskReportNames(QWidget* parent, QString& objectName, QString& engineer) {
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("REPORT_DIALOG"));
     dialog.setWindowTitle(QStringLiteral("Отчёт наладки"));
+    dialog.setMinimumWidth(460);
     auto* object = new QLineEdit(&dialog);
     object->setObjectName(QStringLiteral("REPORT_OBJECT"));
     auto* person = new QLineEdit(&dialog);
