@@ -274,21 +274,6 @@ std::vector<RegisterBits> OwnedBits(const CatalogueItem& item) {
     return bits;
 }
 
-QString ColourWords(IndicatorWords words, Colour colour) {
-    using enum IndicatorWords;
-    if (words == State) {
-        if (colour == kGreen) return QStringLiteral("Норма");
-        if (colour == kYellow) return QStringLiteral("Неисправность");
-        return {};
-    }
-    if (colour == kYellow) return QStringLiteral("неисправность");
-    if (colour == kRed)
-        return words == Input ? QStringLiteral("сработал") : QStringLiteral("включен");
-    if (colour == kGreen)
-        return words == Input ? QStringLiteral("в норме") : QStringLiteral("выключен");
-    return {};
-}
-
 } // namespace
 
 QString CatalogueUnitName(int unit) {
@@ -316,12 +301,28 @@ QString ItemWords(const CatalogueItem& item, const WindowControls& controls) {
         if (index < 0 || index >= static_cast<int>(item.choices.size())) return QStringLiteral("—");
         return item.choices[static_cast<std::size_t>(index)];
     };
-    if (ref.colour != nullptr) return ColourWords(item.words, *ref.colour);
+    if (ref.colour != nullptr) return IndicatorColourWords(item.words, *ref.colour);
     if (ref.list != nullptr) return choice(ref.list->index);
     if (ref.radio != nullptr) return choice(*ref.radio);
     if (ref.check != nullptr)
         return *ref.check ? QStringLiteral("отмечен") : QStringLiteral("не отмечен");
     if (ref.text != nullptr) return QString::fromStdString(*ref.text);
+    return {};
+}
+
+QString IndicatorColourWords(IndicatorWords words, Colour colour) {
+    using enum IndicatorWords;
+    if (words == None) return {};
+    if (words == State) {
+        if (colour == kGreen) return QStringLiteral("Норма");
+        if (colour == kYellow) return QStringLiteral("Неисправность");
+        return {};
+    }
+    if (colour == kYellow) return QStringLiteral("неисправность");
+    if (colour == kRed)
+        return words == Input ? QStringLiteral("сработал") : QStringLiteral("включен");
+    if (colour == kGreen)
+        return words == Input ? QStringLiteral("в норме") : QStringLiteral("выключен");
     return {};
 }
 

@@ -67,6 +67,10 @@ const std::vector<CatalogueItem>& CatalogueItems();
 // neither red, green nor yellow (grey: unit not in use, link lost).
 QString ItemWords(const CatalogueItem& item, const WindowControls& controls);
 
+// An indicator's words for one colour: green reads "в норме", "выключен" or "Норма", yellow is a
+// fault. Empty for a colour that says nothing (grey) and for IndicatorWords::None.
+QString IndicatorColourWords(IndicatorWords words, Colour colour);
+
 // The control state the window shows for `image`: ImageToControls over a fresh state, then the
 // grey-out of the units not in use.
 void ShownControls(const RegisterImage& image, WindowControls& controls);

@@ -57,6 +57,8 @@ void TWIN::ConnectExtrasMenu() {
 
     extras_->Add("TRAFFIC_VIEW", QStringLiteral("Обмен — журнал"), QKeySequence(Qt::Key_F2),
                  [this] { OpenTrafficView(); });
+    extras_->Add("JOURNAL_VIEW", QStringLiteral("Журнал событий"), QKeySequence(Qt::Key_F3),
+                 [this] { OpenJournalView(); });
     extras_->AddSeparator();
     extras_->Add("SAVE_SETTINGS", QStringLiteral("Сохранить настройки…"),
                  QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveSettings(); });

@@ -24,6 +24,8 @@ using namespace korvan;
 
 namespace {
 
+constexpr std::uint64_t kReportEvents = 300;
+
 const char* kNotReadYet = "Блоки ещё не прочитаны: нет данных для этого действия.";
 
 QString Station() {
@@ -209,6 +211,17 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
         {QStringLiteral("Потерь связи"), c.linkLosses},
         {QStringLiteral("Подтверждённых записей"), c.writesConfirmed},
     };
+    // The journal of this run; a long run gives only its last events, or the report would
+    // run to hundreds of pages.
+    const EventLog& log = Journal.Log();
+    facts.eventsTotal = log.End();
+    for (std::uint64_t s = std::max(log.FirstKept(),
+                                    log.End() - std::min<std::uint64_t>(log.End(), kReportEvents));
+         s < log.End(); ++s) {
+        const JournalEvent& event = log.At(s);
+        facts.events.push_back(QStringLiteral("%1  %2  %3")
+                                   .arg(TimeText(event.time), UnitText(event.unit), event.text));
+    }
     return records::WriteReportPdf(path.toStdString(),
                                    records::ReportHtml(facts, Engine.ShownImage));
 }

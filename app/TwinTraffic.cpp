@@ -12,7 +12,8 @@
 using namespace korvan;
 
 void TWIN::ConnectTrafficView() {
-    Engine.SetExchangeObserver(&Traffic);
+    ExchangeObservers.Add(&Traffic);
+    Engine.SetExchangeObserver(&ExchangeObservers);
 
     Widgets.ctrl.ONLINE->installEventFilter(this);
     if (QWidget* label = Widgets.ctrl.CTRL->findChild<QWidget*>(QStringLiteral("Labonline")))

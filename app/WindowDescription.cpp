@@ -666,8 +666,9 @@ const DescribedControl* DescribeControl(const QString& name) {
                 if (!Applies(row.only, unit)) continue;
                 for (int i = 0; i < row.repeat.count; ++i) {
                     const int j = row.repeat.first + i;
-                    all.insert(Expand(row.name, unit, j), {row.kind, Expand(row.caption, unit, j),
-                                                           Expand(row.parent, unit, j)});
+                    all.insert(Expand(row.name, unit, j),
+                               {row.kind, Expand(row.caption, unit, j), Expand(row.parent, unit, j),
+                                QString::fromUtf8(row.hint)});
                 }
             }
         };

@@ -75,11 +75,12 @@ std::span<const RadioGroupRow> UnitRadioGroups();
 QString UnitTitle(int unit);
 
 // A control of the window as the tables describe it, found by its object name ("Labin3_2",
-// "GroupBox4", "SPD"): its caption and the object name of its parent, patterns expanded.
+// "GroupBox4", "SPD"): its caption, hint and the object name of its parent, patterns expanded.
 struct DescribedControl {
     Kind kind;
     QString caption;
     QString parent; // empty for a panel
+    QString hint;
 };
 
 // Null when no control has that name. The lookup is built on first use and kept.

@@ -1,6 +1,7 @@
 #include "monitor_code_3.h"
 
 #include "CompareWindow.h"
+#include "JournalWindow.h"
 #include "StationLook.h"
 #include "TrafficWindow.h"
 #include "WindowDescription.h"
@@ -46,6 +47,7 @@ TWIN::TWIN(QWidget* parent)
 
     ConnectHandlers();
     ConnectTrafficView();
+    ConnectJournal();
     ConnectExtrasMenu();
     view_.WatchChanges(this, [this] { controlsCurrent_ = false; });
     SEND_TIM.start(); // polls from the window's creation on; only a port failure stops it
@@ -58,6 +60,7 @@ TWIN::~TWIN() {
     FormClose();
     delete compareView_;
     delete trafficView_;
+    delete journalView_;
 }
 
 void TWIN::PullControls() {

@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "ControlsModel.h"
 #include "ControlsView.h"
+#include "EventJournal.h"
 #include "PanelLayout.h"
 #include "PollEngine.h"
 #include "PollHost.h"
@@ -24,6 +25,7 @@ struct LinkFacts;
 struct StationAccess;
 } // namespace records
 class ExtrasMenu;
+class JournalWindow;
 class TrafficWindow;
 } // namespace korvan
 
@@ -75,6 +77,10 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     // Every closed exchange, whether or not anyone looks; declared before the engine that
     // reports to it, so it outlives the engine.
     korvan::TrafficLog Traffic;
+    // What happened to the units during this run.
+    korvan::EventJournal Journal;
+    // The engine's one observer, handing each exchange to the record and then the journal.
+    korvan::ExchangeFanOut ExchangeObservers;
     korvan::PollEngine Engine{static_cast<korvan::PollHost&>(*this)};
 
     void FormCreate();
@@ -117,6 +123,11 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::records::CompareWindow* CompareView() const; // the open comparison, or null
     korvan::ExtrasMenu* Extras() const { return extras_; }
 
+    // "Журнал событий": F3 anywhere in the window (an entry of the extras menu). Made on first
+    // use; closing it only hides it.
+    void OpenJournalView();
+    korvan::JournalWindow* JournalView() const { return journalView_; }
+
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
 
@@ -154,6 +165,8 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::records::LinkFacts RecordsLinkFacts() const;
     korvan::RegisterImage WantedNow();
     korvan::records::StationAccess RecordsAccess();
+    void ConnectJournal();
+    void JournalPortError(); // the port's failure, as the error box tells it
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
     void UnfoldPanel(int panel);
@@ -165,4 +178,5 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::TrafficWindow* trafficView_ = nullptr;
     korvan::ExtrasMenu* extras_ = nullptr;
     QPointer<korvan::records::CompareWindow> compareView_;
+    korvan::JournalWindow* journalView_ = nullptr;
 };

@@ -128,7 +128,12 @@ QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed) {
         html += Row(caption, QString::number(count));
     html += QStringLiteral("</table>");
     if (!facts.events.empty()) {
-        html += QStringLiteral("<h3>События</h3><ul>");
+        html += QStringLiteral("<h3>События</h3>");
+        if (facts.eventsTotal > facts.events.size())
+            html += QStringLiteral("<p>Последние %1 из %2 событий этого запуска.</p>")
+                        .arg(facts.events.size())
+                        .arg(facts.eventsTotal);
+        html += QStringLiteral("<ul>");
         for (const QString& event : facts.events)
             html += QStringLiteral("<li>%1</li>").arg(Escaped(event));
         html += QStringLiteral("</ul>");

@@ -23,7 +23,8 @@ struct ReportFacts {
     int slaveAddress = 0;
     bool linkUp = false;
     std::vector<std::pair<QString, std::int64_t>> counters; // the link's counters, captioned
-    std::vector<QString> events;                            // this run's events, when recorded
+    std::vector<QString> events;   // the last events of this run, when a journal records them
+    std::uint64_t eventsTotal = 0; // how many the run had; more than `events` when cut
 };
 
 // The report as HTML for QTextDocument.
