@@ -96,8 +96,10 @@ void TWIN::FormCreate() {
     COMPORT.SetPort(SelectedPort(com));
     try {
         COMPORT.Open();
+        Journal.PortOpened(QString::fromStdString(COMPORT.Port()));
     } catch (...) {
         SEND_TIM.stop();
+        JournalPortError();
         StationMessageBox(MessageKind::Error, kPortErrorText);
     }
     Engine.RxCount = 0;
@@ -112,9 +114,11 @@ void TWIN::COMChange() {
         COMPORT.Close();
         COMPORT.SetPort(SelectedPort(Widgets.ctrl.COM));
         COMPORT.Open();
+        Journal.PortChanged(QString::fromStdString(COMPORT.Port()));
     } catch (...) {
         // Polling stays stopped until the program is started again, as the message says.
         SEND_TIM.stop();
+        JournalPortError();
         ShowLinkLost();
         StationMessageBox(MessageKind::Error, kPortErrorText);
     }
@@ -141,6 +145,7 @@ void TWIN::PCSPDChange() {
             COMPORT.SetBaudRate(kLineSpeeds[index].rate);
             SEND_TIM.setInterval(kLineSpeeds[index].intervalMs);
             TIMEOUT.setInterval(kLineSpeeds[index].intervalMs);
+            Journal.SpeedChanged(pcspd->currentText());
         }
         COMPORT.Open();
     } catch (...) {
@@ -156,6 +161,7 @@ void TWIN::FormClose() {
 }
 
 void TWIN::closeEvent(QCloseEvent* event) {
+    Journal.StationStopped();
     FormClose();
     event->accept();
 }
@@ -212,6 +218,7 @@ void TWIN::StopPollTimer() {
 }
 
 void TWIN::ShowPortError() {
+    JournalPortError();
     StationMessageBox(MessageKind::Error, kPortErrorText);
     controlsCurrent_ = false; // the operator had the window while the box was open
 }

@@ -7,17 +7,13 @@
 
 #include <QEvent>
 #include <QHelpEvent>
-#include <QShortcut>
 #include <QToolTip>
 
 using namespace korvan;
 
 void TWIN::ConnectTrafficView() {
-    Engine.SetExchangeObserver(&Traffic);
-
-    auto* f2 = new QShortcut(QKeySequence(Qt::Key_F2), this);
-    f2->setContext(Qt::WindowShortcut);
-    connect(f2, &QShortcut::activated, this, &TWIN::OpenTrafficView);
+    ExchangeObservers.Add(&Traffic);
+    Engine.SetExchangeObserver(&ExchangeObservers);
 
     Widgets.ctrl.ONLINE->installEventFilter(this);
     if (QWidget* label = Widgets.ctrl.CTRL->findChild<QWidget*>(QStringLiteral("Labonline")))

@@ -658,6 +658,29 @@ QString UnitTitle(int unit) {
     return unit == 0 ? QStringLiteral("ЗОКТ-01") : QStringLiteral("ЗОКТ-МР №%1").arg(unit);
 }
 
+const DescribedControl* DescribeControl(const QString& name) {
+    static const QHash<QString, DescribedControl> described = [] {
+        QHash<QString, DescribedControl> all;
+        auto add = [&all](std::span<const ControlRow> rows, int unit) {
+            for (const ControlRow& row : rows) {
+                if (!Applies(row.only, unit)) continue;
+                for (int i = 0; i < row.repeat.count; ++i) {
+                    const int j = row.repeat.first + i;
+                    all.insert(Expand(row.name, unit, j),
+                               {row.kind, Expand(row.caption, unit, j), Expand(row.parent, unit, j),
+                                QString::fromUtf8(row.hint)});
+                }
+            }
+        };
+        add(kCommonRows, 0);
+        for (int k = 0; k < kUnitPanels; ++k)
+            add(kUnitRows, k);
+        return all;
+    }();
+    const auto found = described.constFind(name);
+    return found == described.cend() ? nullptr : &*found;
+}
+
 WindowWidgets BuildWindow(QWidget* area) {
     Builder builder(area);
     WindowWidgets w;

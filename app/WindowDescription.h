@@ -74,6 +74,18 @@ std::span<const RadioGroupRow> UnitRadioGroups();
 // "ЗОКТ-01" for unit 0, "ЗОКТ-МР №k" for the modules.
 QString UnitTitle(int unit);
 
+// A control of the window as the tables describe it, found by its object name ("Labin3_2",
+// "GroupBox4", "SPD"): its caption, hint and the object name of its parent, patterns expanded.
+struct DescribedControl {
+    Kind kind;
+    QString caption;
+    QString parent; // empty for a panel
+    QString hint;
+};
+
+// Null when no control has that name. The lookup is built on first use and kept.
+const DescribedControl* DescribeControl(const QString& name);
+
 // Creates every control of the window inside `area` (CTRL first, then DEV_0 .. DEV_9), each with
 // its resource name as objectName, and returns typed pointers to them.
 WindowWidgets BuildWindow(QWidget* area);

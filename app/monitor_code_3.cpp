@@ -1,5 +1,6 @@
 #include "monitor_code_3.h"
 
+#include "JournalWindow.h"
 #include "StationLook.h"
 #include "TrafficWindow.h"
 #include "WindowDescription.h"
@@ -45,6 +46,8 @@ TWIN::TWIN(QWidget* parent)
 
     ConnectHandlers();
     ConnectTrafficView();
+    ConnectJournal();
+    ConnectExtrasMenu();
     view_.WatchChanges(this, [this] { controlsCurrent_ = false; });
     SEND_TIM.start(); // polls from the window's creation on; only a port failure stops it
     FormCreate();
@@ -55,6 +58,7 @@ TWIN::TWIN(QWidget* parent)
 TWIN::~TWIN() {
     FormClose();
     delete trafficView_;
+    delete journalView_;
 }
 
 void TWIN::PullControls() {

@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "ControlsModel.h"
 #include "ControlsView.h"
+#include "EventJournal.h"
 #include "PanelLayout.h"
 #include "PollEngine.h"
 #include "PollHost.h"
@@ -17,8 +18,10 @@
 #include <QTimer>
 
 namespace korvan {
+class ExtrasMenu;
+class JournalWindow;
 class TrafficWindow;
-}
+} // namespace korvan
 
 class TWIN : public QScrollArea, private korvan::PollHost, private korvan::MessageHost {
     Q_OBJECT
@@ -68,6 +71,10 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     // Every closed exchange, whether or not anyone looks; declared before the engine that
     // reports to it, so it outlives the engine.
     korvan::TrafficLog Traffic;
+    // What happened to the units during this run.
+    korvan::EventJournal Journal;
+    // The engine's one observer, handing each exchange to the record and then the journal.
+    korvan::ExchangeFanOut ExchangeObservers;
     korvan::PollEngine Engine{static_cast<korvan::PollHost&>(*this)};
 
     void FormCreate();
@@ -88,13 +95,26 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void OUTMouseUp(int unit, int output); // OUT1_kMouseUp, OUT2_kMouseUp
     void RELAYMouseUp(int relay);          // RELAY1MouseUp .. RELAY4MouseUp (relay 0..3)
 
-    // The traffic view "Обмен — журнал": F2 anywhere in the window, or a double click on ONLINE
-    // or its label. Made on first use; closing it only hides it.
+    // The traffic view "Обмен — журнал": F2 anywhere in the window (an entry of the extras menu),
+    // or a double click on ONLINE or its label. Made on first use; closing it only hides it.
     void OpenTrafficView();
     korvan::TrafficWindow* TrafficView() const { return trafficView_; }
     // What a folded panel's strip says on hover: the panel's caption and its unit's state. Empty
     // for an unfolded panel.
     QString StripToolTip(int panel) const;
+
+    // Commissioning records, from the extras menu: the settings of the network to a file, a
+    // file compared with the units (and written back from there), the commissioning report.
+    void SaveSettings();
+    void CompareWithFile();
+    void MakeReport();
+    void ShowAbout(); // version, build, licence, the open port and its speed
+    korvan::ExtrasMenu* Extras() const { return extras_; }
+
+    // "Журнал событий": F3 anywhere in the window (an entry of the extras menu). Made on first
+    // use; closing it only hides it.
+    void OpenJournalView();
+    korvan::JournalWindow* JournalView() const { return journalView_; }
 
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
@@ -126,6 +146,9 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
 
     void ConnectHandlers();
     void ConnectTrafficView();
+    void ConnectExtrasMenu();
+    void ConnectJournal();
+    void JournalPortError(); // the port's failure, as the error box tells it
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
     void UnfoldPanel(int panel);
@@ -135,4 +158,6 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::ControlsView view_;
     bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
     korvan::TrafficWindow* trafficView_ = nullptr;
+    korvan::ExtrasMenu* extras_ = nullptr;
+    korvan::JournalWindow* journalView_ = nullptr;
 };

@@ -43,4 +43,25 @@ class ExchangeObserver {
     virtual void ExchangeClosed(const ExchangeRecord& record) noexcept = 0;
 };
 
+// Hands each closed exchange to several observers, in the order they were added.
+class ExchangeFanOut final : public ExchangeObserver {
+  public:
+    static constexpr int kMaxObservers = 4;
+
+    // False when full.
+    bool Add(ExchangeObserver* observer) {
+        if (count_ == kMaxObservers) return false;
+        observers_[count_++] = observer;
+        return true;
+    }
+    void ExchangeClosed(const ExchangeRecord& record) noexcept override {
+        for (int i = 0; i < count_; ++i)
+            observers_[i]->ExchangeClosed(record);
+    }
+
+  private:
+    std::array<ExchangeObserver*, kMaxObservers> observers_{};
+    int count_ = 0;
+};
+
 } // namespace korvan

@@ -2,6 +2,7 @@
 // change it; exactly the register bits bound to that control may change in the image read back,
 // and a display-only control changes none. A swapped pair of controls fails here.
 #include "Binding.h"
+#include "Catalogue.h"
 #include "monitor_code_3.h"
 
 #include <QButtonGroup>
@@ -155,6 +156,56 @@ TEST_F(ControlWalk, EachControlChangesExactlyItsOwnBits) {
         }
     }
     EXPECT_EQ(walked.size(), bindings.size());
+}
+
+// The catalogue finds a setting's bits through the binding and its words through the control
+// state: both must agree with the window itself. Every setting the walk knows is in it, with
+// exactly the bits the walk found, and shows the words its widget shows.
+TEST_F(ControlWalk, CatalogueMatchesTheWindowsBitsAndWords) {
+    const std::map<QString, Bound> bindings = Bindings();
+    const RegisterImage base = BaseImage();
+    Show(base);
+    WindowControls shown;
+    ShownControls(base, shown);
+
+    std::set<QString> catalogued;
+    for (const CatalogueItem& item : CatalogueItems()) {
+        SCOPED_TRACE(item.name.toStdString());
+        QWidget* widget = win.findChild<QWidget*>(item.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_FALSE(item.caption.isEmpty());
+        const QString words = ItemWords(item, shown);
+        if (item.kind == ItemKind::Indicator) {
+            EXPECT_TRUE(item.bits.empty());
+            EXPECT_FALSE(words.isEmpty()) << "every unit of the base image is in use";
+            continue;
+        }
+        catalogued.insert(item.name);
+        const Bound bound = bindings.at(item.name);
+        ASSERT_EQ(item.bits.size(), 1u);
+        EXPECT_EQ(item.bits[0].reg, bound.reg);
+        EXPECT_EQ(item.bits[0].mask, bound.mask);
+
+        if (auto* list = qobject_cast<TDropList*>(widget))
+            EXPECT_EQ(words, list->currentText());
+        else if (auto* radio = qobject_cast<QRadioButton*>(widget))
+            EXPECT_EQ(words, radio->group()->checkedButton()->text());
+        else if (auto* check = qobject_cast<QCheckBox*>(widget))
+            EXPECT_EQ(words == QStringLiteral("отмечен"), check->isChecked());
+        else if (auto* edit = qobject_cast<TEditField*>(widget))
+            EXPECT_EQ(words, edit->text());
+        else
+            ADD_FAILURE() << "a setting on a control that is not a setting";
+    }
+    for (const auto& [name, bound] : bindings) {
+        const bool secondButton =
+            name.startsWith(QStringLiteral("TWO_")) || name.startsWith(QStringLiteral("NZ_")) ||
+            name.startsWith(QStringLiteral("NO_")) || name == "CSNZ" || name == "CSNO";
+        const bool hidden = name == "NOPAR" || name == "ODD" || name == "EVEN";
+        const bool indicator = name.startsWith(QStringLiteral("OUT")) || name.startsWith("RELAY");
+        if (bound.mask == 0 || secondButton || hidden || indicator) continue;
+        EXPECT_TRUE(catalogued.contains(name)) << name.toStdString() << " is not catalogued";
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // window, which opens the last port of its list, finds it.
 #include "E2ETestSupport.h"
 #include "ExchangeText.h"
+#include "JournalWindow.h"
 #include "SimulatorProcess.h"
 #include "TrafficWindow.h"
 #include "monitor_code_3.h"
@@ -302,6 +303,130 @@ TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) 
     ASSERT_EQ(copied.size(), lines.size());
     for (int r = 0; r < lines.size(); ++r)
         EXPECT_EQ(lines[r].split(','), copied[r].split('\t')) << r;
+}
+
+TEST_F(StationE2ETest, JournalShowsWhatHappenedInOrderAndSavesWhatItShows) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--units", "3", "--quiet"}));
+    ASSERT_TRUE(WaitForLink());
+    const EventLog& log = win_->Journal.Log();
+    const auto logged = [&](std::uint64_t count) {
+        return WaitFor([&] { return log.End() >= count; });
+    };
+    const std::string baseline = "состояние при подключении";
+    ASSERT_TRUE(logged(6)) << "start, port, link and one line per unit";
+
+    constexpr int kModule1Faults = 9;
+    constexpr int kModule1Inputs = 10;
+    sim_.Command("set " + std::to_string(kModule1Inputs) + " 4"); // input 3 trips
+    ASSERT_TRUE(logged(7));
+    sim_.Command("set " + std::to_string(kModule1Faults) + " 16"); // input 1 at fault
+    ASSERT_TRUE(logged(9));
+    sim_.Command("set " + std::to_string(kModule1Faults) + " 0");
+    ASSERT_TRUE(logged(11));
+
+    auto* field = Control<QLineEdit>("TD1_2");
+    const std::string before = field->text().toStdString();
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, "123");
+    ASSERT_TRUE(logged(13));
+    QTest::mouseClick(Control<QPushButton>("GO_BUT"), Qt::LeftButton);
+    ASSERT_TRUE(logged(17)) << "the command, its echo, and the command-signal inputs";
+
+    sim_.Command("silence on");
+    ASSERT_TRUE(logged(18));
+    sim_.Command("silence off");
+    ASSERT_TRUE(logged(22));
+
+    win_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(win_.get()));
+    QTest::keyClick(win_.get(), Qt::Key_F3);
+    JournalWindow* view = win_->JournalView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    win_->SEND_TIM.stop(); // nothing more happens; the view shows the whole journal
+    view->Refresh();
+
+    struct Row {
+        std::string unit, event, source;
+    };
+    const std::string port = "порт " + linkName_.toStdString() + " открыт";
+    const Row expected[] = {
+        {"Станция", "станция запущена", "станция"},
+        {"Станция", port, "станция"},
+        {"Сеть", "связь установлена", "станция"},
+        {"ЗОКТ-01", baseline, "блок"},
+        {"ЗОКТ-МР №1", baseline, "блок"},
+        {"ЗОКТ-МР №2", baseline, "блок"},
+        {"ЗОКТ-МР №1", "Вход 3 — сработал", "блок"},
+        {"ЗОКТ-МР №1", "Вход 1 — неисправность", "блок"},
+        {"ЗОКТ-МР №1", "Неисправность", "блок"},
+        {"ЗОКТ-МР №1", "Вход 1 — в норме", "блок"},
+        {"ЗОКТ-МР №1", "Норма", "блок"},
+        {"ЗОКТ-МР №2", "Задержка вкл. 1: " + before + " → 123", "оператор"},
+        {"ЗОКТ-МР №2", "Задержка вкл. 1: 123 — подтверждено", "блок"},
+        {"Сеть", "Ком. сигнал ПУСК", "оператор"},
+        {"Сеть", "Ком. сигнал ПУСК — подтверждено", "блок"},
+        {"ЗОКТ-01", "Пуск U — сработал", "блок"},
+        {"ЗОКТ-01", "Стоп U — в норме", "блок"},
+        {"Сеть", "связь потеряна", "станция"},
+        {"Сеть", "связь восстановлена", "станция"},
+        {"ЗОКТ-01", baseline, "блок"},
+        {"ЗОКТ-МР №1", baseline, "блок"},
+        {"ЗОКТ-МР №2", baseline, "блок"},
+    };
+    JournalModel& rows = view->Model();
+    ASSERT_EQ(rows.rowCount(), static_cast<int>(std::size(expected)));
+    const auto cell = [&](int row, int column) {
+        return rows.data(rows.index(row, column), Qt::DisplayRole).toString().toStdString();
+    };
+    for (int r = 0; r < rows.rowCount(); ++r) {
+        const Row& want = expected[r];
+        EXPECT_EQ(cell(r, JournalModel::Unit), want.unit) << r;
+        if (want.event == baseline)
+            EXPECT_EQ(cell(r, JournalModel::Event).rfind(baseline, 0), 0u) << cell(r, 2);
+        else
+            EXPECT_EQ(cell(r, JournalModel::Event), want.event) << r;
+        EXPECT_EQ(cell(r, JournalModel::Source), want.source) << r;
+        const bool alarm = want.event == "связь потеряна" || want.event == "Неисправность" ||
+                           want.event == "Вход 1 — неисправность";
+        EXPECT_EQ(rows.data(rows.index(r, 2), Qt::BackgroundRole).isValid(), alarm) << r;
+    }
+
+    // What the filter shows is what "Сохранить…" writes.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("события.csv");
+    view->SetSavePathChooser([&](QWidget*) { return path; });
+    const auto saved = [&] {
+        QTest::mouseClick(view->findChild<QPushButton*>("SAVE"), Qt::LeftButton);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        EXPECT_EQ(lines.value(0), "Время,Блок,Событие,Источник");
+        lines.removeFirst();
+        return lines;
+    };
+    const auto shownRows = [&] {
+        std::vector<int> all(static_cast<std::size_t>(rows.rowCount()));
+        std::iota(all.begin(), all.end(), 0);
+        return rows.RowsText(all).split('\n', Qt::SkipEmptyParts);
+    };
+    const auto sameRows = [](const QStringList& csv, const QStringList& copied) {
+        if (csv.size() != copied.size()) return false;
+        for (int r = 0; r < csv.size(); ++r)
+            if (csv[r].split(',') != copied[r].split('\t')) return false;
+        return true;
+    };
+    EXPECT_TRUE(sameRows(saved(), shownRows()));
+
+    auto* unit = view->findChild<QComboBox*>("UNIT_FILTER");
+    unit->setCurrentIndex(unit->findText("ЗОКТ-МР №2"));
+    view->findChild<QLineEdit*>("SEARCH")->setText("подтверждено");
+    ASSERT_TRUE(WaitFor([&] { return rows.rowCount() == 1; }));
+    EXPECT_EQ(cell(0, JournalModel::Event), "Задержка вкл. 1: 123 — подтверждено");
+    const QStringList filtered = saved();
+    EXPECT_EQ(filtered.size(), 1);
+    EXPECT_TRUE(sameRows(filtered, shownRows()));
 }
 
 } // namespace

@@ -1,0 +1,151 @@
+// The event journal's figures on the real window against korvan-sim: the memory of a full journal,
+// what deriving events costs the window thread for a poll that changed nothing, and the poll
+// period with the journal full and its view closed, then open and following the end, while the
+// simulator's scenario makes events. Run it under privdev (it links a port into /dev).
+#include "JournalWindow.h"
+#include "MessageBoxes.h"
+#include "QtWindowThread.h"
+#include "SimulatorProcess.h"
+#include "StationLook.h"
+#include "monitor_code_3.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace korvan;
+
+namespace {
+
+struct Figures {
+    double meanPeriodMs = 0, maxPeriodMs = 0;
+    int exchanges = 0;
+};
+
+// Waits for `count` more exchanges and describes their periods, as the traffic record saw them.
+Figures Measure(TWIN& win, int count) {
+    const std::uint64_t from = win.Traffic.End();
+    if (!QTest::qWaitFor([&] { return win.Traffic.End() >= from + count + 1; }, count * 2000))
+        return {};
+    Figures f;
+    for (std::uint64_t s = from + 1; s <= from + count; ++s) {
+        const double period = std::chrono::duration<double, std::milli>(
+                                  win.Traffic.At(s).sentAt - win.Traffic.At(s - 1).sentAt)
+                                  .count();
+        f.meanPeriodMs += period / count;
+        f.maxPeriodMs = std::max(f.maxPeriodMs, period);
+    }
+    f.exchanges = count;
+    return f;
+}
+
+void Print(const char* what, const Figures& f, std::uint64_t events) {
+    std::printf("%-34s %3d exchanges  period mean %7.2f ms max %7.2f ms  (%llu events came)\n",
+                what, f.exchanges, f.meanPeriodMs, f.maxPeriodMs,
+                static_cast<unsigned long long>(events));
+}
+
+// Heap bytes of a journal of `count` events with texts as the journal makes them: a third
+// indicator lines, a third setting changes, a third state lines at connection.
+double FullJournalBytes(int count) {
+    const std::size_t before = mallinfo2().uordblks;
+    {
+        auto log = std::make_unique<EventLog>();
+        for (int i = 0; i < count; ++i) {
+            JournalEvent e;
+            e.time = std::chrono::system_clock::now();
+            e.unit = static_cast<std::int8_t>(i % 10);
+            switch (i % 3) {
+            case 0:
+                e.text = QStringLiteral("Вход %1 — сработал").arg(i % 5 + 1);
+                break;
+            case 1:
+                e.text = QStringLiteral("Задержка вкл. 1: %1 → %2").arg(i % 100).arg(i % 7);
+                break;
+            default:
+                e.text = QStringLiteral("состояние при подключении: Норма; Привод: 004 вентилятор; "
+                                        "Вход %1 — сработал")
+                             .arg(i % 5 + 1);
+            }
+            log->Add(std::move(e));
+        }
+        const std::size_t after = mallinfo2().uordblks;
+        return static_cast<double>(after - before);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    QApplication app(argc, argv);
+    InstallQtWindowThread();
+    ApplyStationLook(app);
+    SetMessageBoxAnswerer([](MessageKind, const std::string& text) {
+        std::fprintf(stderr, "message box: %s\n", text.c_str());
+        return true;
+    });
+    const int count = argc > 1 ? std::max(std::atoi(argv[1]), 2) : 60;
+
+    const double bytes = FullJournalBytes(EventLog::kCapacity);
+    std::printf("full journal (%d events): %.1f MB, %.0f bytes per event\n", EventLog::kCapacity,
+                bytes / 1e6, bytes / EventLog::kCapacity);
+
+    e2e::SimulatorProcess sim;
+    const std::string error = sim.Start(QStringLiteral("/dev/ttyZZZJBENCH%1").arg(getpid()),
+                                        {"--units", "10", "--period", "10"});
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    sim.Command("scenario on"); // alarms, drives and faults come and go every 10 s
+    TWIN win;
+    win.ShowAtStart();
+    if (!QTest::qWaitForWindowExposed(&win) ||
+        !QTest::qWaitFor([&] { return win.Engine.LinkCredit > 0; }, 10000) ||
+        !QTest::qWaitFor([&] { return win.Traffic.End() >= 3; }, 10000)) {
+        std::fprintf(stderr, "no link\n");
+        return 1;
+    }
+
+    // A read the engine applied, closed again on the unchanged images: the journal's share of
+    // every steady poll.
+    std::uint64_t good = win.Traffic.End() - 1;
+    while (win.Traffic.At(good).verdict != ExchangeVerdict::Good ||
+           win.Traffic.At(good).request[1] != 3)
+        --good;
+    const ExchangeRecord read = win.Traffic.At(good);
+    const std::uint64_t eventsBefore = win.Journal.Log().End();
+    constexpr int kCalls = 200000;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kCalls; ++i)
+        win.Journal.ExchangeClosed(read);
+    const double ns =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
+        kCalls;
+    std::printf("unchanged poll: %.1f ns in the journal per exchange (%llu events from %d calls)\n",
+                ns, static_cast<unsigned long long>(win.Journal.Log().End() - eventsBefore),
+                kCalls);
+
+    // A full journal for the view to open over.
+    while (win.Journal.Log().End() < static_cast<std::uint64_t>(EventLog::kCapacity) + 10)
+        win.Journal.SpeedChanged(QString::number(win.Journal.Log().End()));
+
+    std::uint64_t events = win.Journal.Log().End();
+    const Figures closed = Measure(win, count);
+    Print("journal full, view closed", closed, win.Journal.Log().End() - events);
+    win.OpenJournalView();
+    if (!QTest::qWaitForWindowExposed(win.JournalView())) return 1;
+    events = win.Journal.Log().End();
+    const Figures open = Measure(win, count);
+    Print("journal full, view open, following", open, win.Journal.Log().End() - events);
+    std::printf("rows in the view: %d, dropped: %llu\n", win.JournalView()->Model().rowCount(),
+                static_cast<unsigned long long>(win.Journal.Log().Dropped()));
+    return 0;
+}

@@ -1,0 +1,264 @@
+#include "EventJournal.h"
+
+#include "Catalogue.h"
+#include "Commands.h"
+#include "ModbusFrames.h"
+#include "PollEngine.h"
+#include "WindowDescription.h"
+
+#include <algorithm>
+#include <array>
+
+namespace korvan {
+
+namespace {
+
+const QString kArrow = QStringLiteral(" → ");
+
+bool IsFault(const QString& words) {
+    return words.compare(QStringLiteral("неисправность"), Qt::CaseInsensitive) == 0;
+}
+
+// Modules 1 .. count - 1 are on the network; a unit without module support reports 0.
+bool InNetwork(const RegisterImage& image, int unit) {
+    return unit <= 0 || unit < UnitCount(image);
+}
+
+// "Вход 3 — сработал"; a unit's state stands alone: "Норма", "Неисправность".
+QString IndicatorEvent(const CatalogueItem& item, const QString& words) {
+    if (item.words == IndicatorWords::State) return words;
+    return item.caption + QStringLiteral(" — ") + words;
+}
+
+// The command buttons by what they write: the text is the button's hint in the window.
+QString CommandText(int reg, int value) {
+    struct Command {
+        int reg;
+        int value;
+        const char* button;
+    };
+    static constexpr std::array<Command, 4> kCommands{{
+        {reg::CommandSignal, kCommandStart, "GO_BUT"},
+        {reg::CommandSignal, kCommandStop, "ST_BUT"},
+        {reg::ServiceCommand, kCommandReset, "RES_BUT"},
+        {reg::ServiceCommand, kCommandRestore, "RESTORE"},
+    }};
+    for (const Command& command : kCommands) {
+        if (command.reg != reg || command.value != value) continue;
+        const DescribedControl* button = DescribeControl(QString::fromLatin1(command.button));
+        if (button != nullptr) return button->hint;
+    }
+    return {};
+}
+
+// One line for a unit as the link comes up: its state, its drive and every indicator not at rest.
+QString BaselineText(int unit, const std::vector<QString>& words) {
+    const std::vector<CatalogueItem>& items = CatalogueItems();
+    QStringList state;
+    QStringList drive;
+    QStringList active;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const CatalogueItem& item = items[i];
+        if (item.unit != unit || words[i].isEmpty()) continue;
+        if (item.words == IndicatorWords::State)
+            state << words[i];
+        else if (item.kind == ItemKind::Indicator &&
+                 words[i] != IndicatorColourWords(item.words, kGreen))
+            active << IndicatorEvent(item, words[i]);
+        else if (item.kind == ItemKind::Setting && item.name.startsWith(QStringLiteral("Ut_")))
+            drive << item.caption + QStringLiteral(": ") + words[i];
+    }
+    const QStringList parts = state + drive + active;
+    QString text = QStringLiteral("состояние при подключении");
+    if (!parts.isEmpty()) text += QStringLiteral(": ") + parts.join(QStringLiteral("; "));
+    return text;
+}
+
+} // namespace
+
+EventJournal::EventJournal(int capacity) : log_(capacity) {}
+
+void EventJournal::Add(int unit, EventKind kind, EventSource source, QString text, bool alarm) {
+    log_.Add({.time = std::chrono::system_clock::now(),
+              .text = std::move(text),
+              .unit = static_cast<std::int8_t>(unit),
+              .kind = kind,
+              .source = source,
+              .alarm = alarm});
+}
+
+void EventJournal::ExchangeClosed(const ExchangeRecord& record) noexcept {
+    if (engine_ == nullptr) return;
+    try {
+        Take(record);
+    } catch (...) {
+        // An event lost is better than an exception through the poll cycle.
+    }
+}
+
+void EventJournal::Take(const ExchangeRecord& record) {
+    const bool write = record.request[1] == kWriteSingleRegister;
+    const int reg = record.request[2] << 8 | record.request[3];
+    const int value = record.request[4] << 8 | record.request[5];
+    if (write) SeeWrite(reg, value, record);
+    if (record.linkLost) {
+        LinkLost();
+        return;
+    }
+    if (record.verdict == ExchangeVerdict::Good) {
+        if (write)
+            Confirm(reg);
+        else
+            ReadApplied(2 * value);
+    } else if (write && reg == reg::ServiceCommand && record.verdict != ExchangeVerdict::Ignored) {
+        Unconfirmed(); // the engine does not send a service command twice
+        pending_.reset();
+    }
+}
+
+void EventJournal::SeeWrite(int reg, int value, const ExchangeRecord&) {
+    if (pending_ && pending_->reg == reg && pending_->value == value) return; // sent again
+    pending_.emplace();
+    pending_->reg = reg;
+    pending_->value = value;
+    if (const QString command = CommandText(reg, value); !command.isEmpty()) {
+        pending_->what.emplace_back(kNetworkUnit, command);
+        Add(kNetworkUnit, EventKind::Operator, EventSource::Operator, command);
+        return;
+    }
+    if (reg < 0 || reg >= kRegisterCount) return;
+    RegisterImage after = last_;
+    SetRegisterValue(after, reg, static_cast<std::uint16_t>(value));
+    const std::vector<QString> before = ImageWords(last_);
+    const std::vector<QString> wanted = ImageWords(after);
+    const std::vector<CatalogueItem>& items = CatalogueItems();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (before[i] == wanted[i] || wanted[i].isEmpty()) continue;
+        const CatalogueItem& item = items[i];
+        pending_->what.emplace_back(item.unit, item.caption + QStringLiteral(": ") + wanted[i]);
+        Add(item.unit, EventKind::Operator, EventSource::Operator,
+            item.caption + QStringLiteral(": ") + before[i] + kArrow + wanted[i]);
+    }
+}
+
+void EventJournal::Confirm(int reg) {
+    if (pending_ && pending_->reg == reg) {
+        for (const auto& [unit, what] : pending_->what)
+            Add(unit, EventKind::Operator, EventSource::Unit,
+                what + QStringLiteral(" — подтверждено"));
+        pending_.reset();
+    }
+    if (reg >= 0 && reg < kRegisterCount)
+        SetRegisterValue(last_, reg, RegisterValue(engine_->ShownImage, reg));
+}
+
+void EventJournal::Unconfirmed() {
+    if (!pending_ || pending_->reportedUnconfirmed) return;
+    for (const auto& [unit, what] : pending_->what)
+        Add(unit, EventKind::Operator, EventSource::Station,
+            what + QStringLiteral(" — не подтверждено"));
+    pending_->reportedUnconfirmed = true;
+}
+
+void EventJournal::LinkLost() {
+    Add(kNetworkUnit, EventKind::Link, EventSource::Station, QStringLiteral("связь потеряна"),
+        true);
+    // The engine goes on sending an unechoed write; if it is echoed after all, that is recorded.
+    Unconfirmed();
+    linkUp_ = false;
+}
+
+void EventJournal::ReadApplied(int bytes) {
+    const RegisterImage& shown = engine_->ShownImage;
+    bytes = std::clamp(bytes, 0, static_cast<int>(shown.size()));
+    // Registers read for the first time (the wider read of a newer unit) are news, not changes.
+    if (bytes > known_) {
+        std::copy(shown.begin() + known_, shown.begin() + bytes, last_.begin() + known_);
+        known_ = bytes;
+    }
+    if (!linkUp_) {
+        pending_.reset(); // the engine drops an unsent write at the first read after a loss
+        Connected();
+        linkUp_ = true;
+    }
+    if (std::equal(shown.begin(), shown.begin() + bytes, last_.begin())) return;
+    RegisterImage after = last_;
+    std::copy(shown.begin(), shown.begin() + bytes, after.begin());
+    Compare(last_, after);
+    last_ = after;
+}
+
+void EventJournal::Connected() {
+    Add(kNetworkUnit, EventKind::Link, EventSource::Station,
+        everConnected_ ? QStringLiteral("связь восстановлена")
+                       : QStringLiteral("связь установлена"));
+    everConnected_ = true;
+    const RegisterImage& now = engine_->ShownImage;
+    const std::vector<QString> words = ImageWords(now);
+    const std::vector<CatalogueItem>& items = CatalogueItems();
+    for (int unit = 0; unit < kUnitPanels; ++unit) {
+        if (!InNetwork(now, unit)) continue;
+        bool fault = false;
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (items[i].unit == unit && items[i].words == IndicatorWords::State)
+                fault = IsFault(words[i]);
+        Add(unit, EventKind::State, EventSource::Unit, BaselineText(unit, words), fault);
+    }
+}
+
+void EventJournal::Compare(const RegisterImage& before, const RegisterImage& after) {
+    for (int unit = 1; unit < kUnitPanels; ++unit) {
+        const bool was = InNetwork(before, unit);
+        const bool is = InNetwork(after, unit);
+        if (was == is) continue;
+        Add(unit, EventKind::Link, EventSource::Unit,
+            is ? QStringLiteral("появился в составе сети")
+               : QStringLiteral("исчез из состава сети"),
+            !is);
+    }
+    const std::vector<QString> old = ImageWords(before);
+    const std::vector<QString> now = ImageWords(after);
+    const std::vector<CatalogueItem>& items = CatalogueItems();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const CatalogueItem& item = items[i];
+        // Grey is no state: a unit not in use, or out of the network, has nothing to tell.
+        if (old[i] == now[i] || old[i].isEmpty() || now[i].isEmpty()) continue;
+        if (!InNetwork(after, item.unit)) continue;
+        if (item.kind == ItemKind::Indicator)
+            Add(item.unit, EventKind::State, EventSource::Unit, IndicatorEvent(item, now[i]),
+                IsFault(now[i]));
+        else
+            Add(item.unit, EventKind::Setting, EventSource::Unit,
+                item.caption + QStringLiteral(": ") + old[i] + kArrow + now[i]);
+    }
+}
+
+void EventJournal::StationStarted() {
+    Add(kStationUnit, EventKind::Link, EventSource::Station, QStringLiteral("станция запущена"));
+}
+
+void EventJournal::StationStopped() {
+    Add(kStationUnit, EventKind::Link, EventSource::Station, QStringLiteral("станция остановлена"));
+}
+
+void EventJournal::PortOpened(const QString& port) {
+    Add(kStationUnit, EventKind::Link, EventSource::Station,
+        QStringLiteral("порт %1 открыт").arg(port));
+}
+
+void EventJournal::PortChanged(const QString& port) {
+    Add(kStationUnit, EventKind::Link, EventSource::Operator,
+        QStringLiteral("порт сменен: %1").arg(port));
+}
+
+void EventJournal::SpeedChanged(const QString& speed) {
+    Add(kStationUnit, EventKind::Link, EventSource::Operator,
+        QStringLiteral("скорость сменена: %1").arg(speed));
+}
+
+void EventJournal::PortError(const QString& port, const QString& message) {
+    Add(kStationUnit, EventKind::Link, EventSource::Station,
+        QStringLiteral("ошибка порта %1: %2").arg(port, message), true);
+}
+
+} // namespace korvan

@@ -1,0 +1,81 @@
+// The event journal: what happened to the units during this run, in the window's words. It hears
+// every closed exchange from the engine, like the traffic record, and reads the engine's confirmed
+// image after it; the engine knows nothing of it. The window tells it of the station's own doings
+// (start, stop, the port).
+//
+// What it records, once each:
+//   - at the first good read after start-up or a link loss: "связь установлена" (or
+//     "восстановлена") and one "состояние при подключении" line per unit in the network; after a
+//     loss, then whatever differs from the image before the loss;
+//   - at every later applied read that changed the image: each indicator that changed, each
+//     setting changed on the unit (old → new), each module that came into or left the network;
+//   - each write the station sends, once however often it is repeated: the operator's edit
+//     (old → new), command or forced output, then "подтверждено" at its echo, or
+//     "не подтверждено" when the link is lost first (at once for a one-shot service command the
+//     unit did not echo, as it is never sent again);
+//   - "связь потеряна" at the exchange that lost the link.
+// A reply the engine did not apply (bad CRC, wrong length or address, a read held back for a
+// write) changes nothing it reads, so it records nothing. Words come from the catalogue over the
+// images, never from the widgets, so the grey the window shows for a lost link is never a state.
+#pragma once
+
+#include "EventLog.h"
+#include "ExchangeRecord.h"
+#include "RegisterImage.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace korvan {
+
+class PollEngine;
+
+class EventJournal final : public ExchangeObserver {
+  public:
+    explicit EventJournal(int capacity = EventLog::kCapacity);
+
+    // The engine whose images are read as its exchanges close; until then they pass unseen.
+    void Watch(const PollEngine& engine) { engine_ = &engine; }
+
+    void ExchangeClosed(const ExchangeRecord& record) noexcept override;
+
+    // The station's own doings, told by the window.
+    void StationStarted();
+    void StationStopped();
+    void PortOpened(const QString& port);
+    void PortChanged(const QString& port);   // the operator picked another port
+    void SpeedChanged(const QString& speed); // the operator picked another line speed
+    void PortError(const QString& port, const QString& message);
+
+    const EventLog& Log() const { return log_; }
+
+  private:
+    struct PendingWrite {
+        int reg = 0;
+        int value = 0;
+        std::vector<std::pair<int, QString>> what; // unit, "caption: new value" or the command
+        bool reportedUnconfirmed = false;
+    };
+
+    void Take(const ExchangeRecord& record);
+    void SeeWrite(int reg, int value, const ExchangeRecord& record);
+    void Confirm(int reg);
+    void Unconfirmed();
+    void LinkLost();
+    void ReadApplied(int bytes);
+    void Connected();
+    void Compare(const RegisterImage& before, const RegisterImage& after);
+    void Add(int unit, EventKind kind, EventSource source, QString text, bool alarm = false);
+
+    EventLog log_;
+    const PollEngine* engine_ = nullptr;
+    RegisterImage last_{}; // the image the journal has accounted for
+    int known_ = 0;        // bytes of last_ that some read has filled
+    bool linkUp_ = false;  // a baseline is set and no loss since
+    bool everConnected_ = false;
+    std::optional<PendingWrite> pending_;
+};
+
+} // namespace korvan
