@@ -14,6 +14,8 @@ int main(int, char** argv) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("KORVAN PRO"));
+    korvan::LoadQtRussian();
+    korvan::SetStationIcon();
     korvan::InstallQtWindowThread();
     korvan::ApplyStationLook(app);
     return korvan::RunStation();

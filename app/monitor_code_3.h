@@ -14,10 +14,16 @@
 #include "TrafficLog.h"
 #include "WindowWidgets.h"
 
+#include <QPointer>
 #include <QScrollArea>
 #include <QTimer>
 
 namespace korvan {
+namespace records {
+class CompareWindow;
+struct LinkFacts;
+struct StationAccess;
+} // namespace records
 class ExtrasMenu;
 class JournalWindow;
 class TrafficWindow;
@@ -109,6 +115,12 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void CompareWithFile();
     void MakeReport();
     void ShowAbout(); // version, build, licence, the open port and its speed
+    // The same without the file dialogs; each returns the message to show, empty on success.
+    std::string SaveSettingsTo(const QString& path);
+    std::string OpenComparison(const QString& path);
+    std::string WriteReportTo(const QString& path, const QString& objectName,
+                              const QString& engineer);
+    korvan::records::CompareWindow* CompareView() const; // the open comparison, or null
     korvan::ExtrasMenu* Extras() const { return extras_; }
 
     // "Журнал событий": F3 anywhere in the window (an entry of the extras menu). Made on first
@@ -156,6 +168,12 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void ConnectHandlers();
     void ConnectTrafficView();
     void ConnectExtrasMenu();
+    // Commissioning records: whether the units have been read and the link is up (else says
+    // why not), and what the records reach in the station.
+    bool RecordsReady();
+    korvan::records::LinkFacts RecordsLinkFacts() const;
+    korvan::RegisterImage WantedNow();
+    korvan::records::StationAccess RecordsAccess();
     void ConnectJournal();
     void JournalPortError(); // the port's failure, as the error box tells it
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
@@ -172,5 +190,6 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     std::string lostSerial_;       // the same of the lost port's
     korvan::TrafficWindow* trafficView_ = nullptr;
     korvan::ExtrasMenu* extras_ = nullptr;
+    QPointer<korvan::records::CompareWindow> compareView_;
     korvan::JournalWindow* journalView_ = nullptr;
 };
