@@ -17,23 +17,25 @@ constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 int wakeRead = -1;
 volatile sig_atomic_t wakeWrite = -1;
+volatile sig_atomic_t stopRequested = 0;
 
 void OnStopSignal(int) {
     const int saved = errno;
+    stopRequested = 1;
     const char byte = 1;
+    // A full pipe already holds a wake-up.
     [[maybe_unused]] ssize_t n = write(wakeWrite, &byte, 1);
     errno = saved;
 }
 
 } // namespace
 
-StopSignals::StopSignals() {
+void InstallStopSignals() {
+    if (wakeRead >= 0) return;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return; // the signals keep their default action
     wakeRead = fds[0];
     wakeWrite = fds[1];
-    auto* notifier = new QSocketNotifier(wakeRead, QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] { Stop(); });
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -42,21 +44,21 @@ StopSignals::StopSignals() {
         sigaction(signal, &action, nullptr);
 }
 
-StopSignals::~StopSignals() {
+StopSignals::StopSignals() {
+    InstallStopSignals();
     if (wakeRead < 0) return;
-    for (int signal : kStopSignals)
-        std::signal(signal, SIG_DFL);
-    close(wakeRead);
-    close(wakeWrite);
-    wakeRead = -1;
-    wakeWrite = -1;
+    auto* notifier = new QSocketNotifier(wakeRead, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] { Stop(); });
+}
+
+bool StopSignals::Requested() const {
+    return stopRequested != 0;
 }
 
 void StopSignals::Stop() {
     char bytes[16];
     while (read(wakeRead, bytes, sizeof bytes) > 0) {
     }
-    requested_ = true;
     if (window_) window_->close();
     // Also leaves a modal message box's loop, so that the process can end.
     QCoreApplication::exit(0);

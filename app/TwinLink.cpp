@@ -3,6 +3,7 @@
 // widgets.
 #include "LinkLoss.h"
 #include "MessageBoxes.h"
+#include "PortFailure.h"
 #include "PortList.h"
 #include "WindowThread.h"
 #include "monitor_code_3.h"
@@ -35,6 +36,10 @@ constexpr std::array<LineSpeed, 7> kLineSpeeds{{
 }};
 
 constexpr int kStartIntervalMs = 500;
+
+// The cause of the start-up failure on a machine without serial ports, where the component only
+// knows that an empty name did not open.
+constexpr char kNoPortsCause[] = "Последовательные порты не найдены";
 
 } // namespace
 
@@ -108,12 +113,13 @@ void TWIN::FormCreate() {
     }
     COMPORT.SetPort(SelectedPort(com));
     try {
-        COMPORT.Open();
+        OpenPort();
         Journal.PortOpened(QString::fromStdString(COMPORT.Port()));
     } catch (...) {
         SEND_TIM.stop();
         JournalPortError();
-        StationMessageBox(MessageKind::Error, kPortErrorText);
+        ReportPortFailure(ports.empty() ? kNoPortsCause
+                                        : PortFailureCause(std::current_exception()));
     }
     Engine.RxCount = 0;
     LayoutPanels();
@@ -123,19 +129,20 @@ void TWIN::FormCreate() {
 }
 
 void TWIN::COMChange() {
+    ForgetLostPort(); // the operator has chosen
     // Another port may lead to another unit: nothing meant for the old one goes out.
     Engine.Restart();
     try {
         COMPORT.Close();
         COMPORT.SetPort(SelectedPort(Widgets.ctrl.COM));
-        COMPORT.Open();
+        OpenPort();
         Journal.PortChanged(QString::fromStdString(COMPORT.Port()));
     } catch (...) {
         // Polling stays stopped until the program is started again, as the message says.
         SEND_TIM.stop();
         JournalPortError();
         ShowLinkLost();
-        StationMessageBox(MessageKind::Error, kPortErrorText);
+        ReportPortFailure(PortFailureCause(std::current_exception()));
     }
 }
 
@@ -148,6 +155,7 @@ void TWIN::RefreshPortList() {
         return; // the list stays as it was
     }
     SetPortItems(Widgets.ctrl.COM, ports, true);
+    ReopenLostPortIfListed(ports);
 }
 
 void TWIN::PCSPDChange() {
@@ -162,10 +170,13 @@ void TWIN::PCSPDChange() {
             TIMEOUT.setInterval(kLineSpeeds[index].intervalMs);
             Journal.SpeedChanged(pcspd->currentText());
         }
-        COMPORT.Open();
+        OpenPort();
     } catch (...) {
         // A failed reopen leaves the port closed; the next poll tick reports it.
+        return;
     }
+    // A lost device back before its list entry: polling resumes as it would from the list.
+    if (!lostPort_.empty()) LostPortReopened();
 }
 
 void TWIN::FormClose() {
@@ -217,11 +228,21 @@ std::string TWIN::SendAddressText() const {
 }
 
 void TWIN::PortWrite(const std::uint8_t* data, int count) {
-    COMPORT.Write(data, count);
+    try {
+        COMPORT.Write(data, count);
+    } catch (...) {
+        portFailureCause_ = PortFailureCause(std::current_exception());
+        throw;
+    }
 }
 
 int TWIN::PortRead(std::uint8_t* data, int count) {
-    return COMPORT.Read(data, count);
+    try {
+        return COMPORT.Read(data, count);
+    } catch (...) {
+        portFailureCause_ = PortFailureCause(std::current_exception());
+        throw;
+    }
 }
 
 void TWIN::StartResponseTimer() {
@@ -242,8 +263,7 @@ void TWIN::StopPollTimer() {
 
 void TWIN::ShowPortError() {
     JournalPortError();
-    StationMessageBox(MessageKind::Error, kPortErrorText);
-    controlsCurrent_ = false; // the operator had the window while the box was open
+    PortFailed(portFailureCause_);
 }
 
 // Every routine below works on the plain control state: the widgets are read into it first when

@@ -1,5 +1,6 @@
 #include "monitor_code_3.h"
 
+#include "CompareWindow.h"
 #include "JournalWindow.h"
 #include "StationLook.h"
 #include "TrafficWindow.h"
@@ -54,9 +55,10 @@ TWIN::TWIN(QWidget* parent)
 }
 
 // The port closes before the widgets go, so no receive event reaches a half-destroyed window;
-// the traffic view goes before the record it shows.
+// the traffic view and the comparison go before the record and the engine they look at.
 TWIN::~TWIN() {
     FormClose();
+    delete compareView_;
     delete trafficView_;
     delete journalView_;
 }

@@ -14,10 +14,16 @@
 #include "TrafficLog.h"
 #include "WindowWidgets.h"
 
+#include <QPointer>
 #include <QScrollArea>
 #include <QTimer>
 
 namespace korvan {
+namespace records {
+class CompareWindow;
+struct LinkFacts;
+struct StationAccess;
+} // namespace records
 class ExtrasMenu;
 class JournalWindow;
 class TrafficWindow;
@@ -113,6 +119,12 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void CompareWithFile();
     void MakeReport();
     void ShowAbout(); // version, build, licence, the open port and its speed
+    // The same without the file dialogs; each returns the message to show, empty on success.
+    std::string SaveSettingsTo(const QString& path);
+    std::string OpenComparison(const QString& path);
+    std::string WriteReportTo(const QString& path, const QString& objectName,
+                              const QString& engineer);
+    korvan::records::CompareWindow* CompareView() const; // the open comparison, or null
     korvan::ExtrasMenu* Extras() const { return extras_; }
 
     // "Журнал событий": F3 anywhere in the window (an entry of the extras menu). Made on first
@@ -148,12 +160,27 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     // Hands the engine what differs between its wanted image and the controls as they are now.
     void TakeChoices();
 
+    // The open port failed while polling (device gone, hang-up, I/O error): it is closed at
+    // once, its locks with it, the failure is shown once, and the same name is waited for in the
+    // port list; when it is back the port opens again and polling resumes.
+    void OpenPort(); // COMPORT.Open, noting the USB serial number of the device
+    void PortFailed(const std::string& cause);
+    void ReopenLostPortIfListed(const std::vector<std::string>& ports);
+    void LostPortReopened();
+    void ForgetLostPort();
+
     // Pushes the control state when a display routine changed it.
     void PushIfChanged(const korvan::WindowControls& before);
 
     void ConnectHandlers();
     void ConnectTrafficView();
     void ConnectExtrasMenu();
+    // Commissioning records: whether the units have been read and the link is up (else says
+    // why not), and what the records reach in the station.
+    bool RecordsReady();
+    korvan::records::LinkFacts RecordsLinkFacts() const;
+    korvan::RegisterImage WantedNow();
+    korvan::records::StationAccess RecordsAccess();
     void ConnectJournal();
     void JournalPortError(); // the port's failure, as the error box tells it
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
@@ -164,7 +191,12 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::TBackground* BACKGROUND; // behind the scrollable area, as large as the client area
     korvan::ControlsView view_;
     bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
+    std::string portFailureCause_; // of the last failed transfer
+    std::string lostPort_;         // the port whose device failed, until it opens again
+    std::string openSerial_;       // USB serial number of the open port's device, if any
+    std::string lostSerial_;       // the same of the lost port's
     korvan::TrafficWindow* trafficView_ = nullptr;
     korvan::ExtrasMenu* extras_ = nullptr;
+    QPointer<korvan::records::CompareWindow> compareView_;
     korvan::JournalWindow* journalView_ = nullptr;
 };

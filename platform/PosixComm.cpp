@@ -59,6 +59,15 @@ Clock::duration RxQuietTime(const DCB& dcb) {
     return dcb.BaudRate > kFastLineBaud ? kFastLineQuiet : CharacterTime(dcb) * 3 / 2;
 }
 
+// now + ms, or no deadline when that is beyond what the clock counts (some 292 years): a
+// MAXDWORD multiplier over a few thousand bytes gets there.
+Clock::time_point DeadlineAfter(Clock::time_point now, std::uint64_t ms) {
+    using Ms = std::chrono::milliseconds;
+    const Ms::rep left = std::chrono::duration_cast<Ms>(Clock::time_point::max() - now).count();
+    if (left <= 0 || ms >= static_cast<std::uint64_t>(left)) return Clock::time_point::max();
+    return now + Ms(static_cast<Ms::rep>(ms));
+}
+
 ULONG_PTR EncodeStatus(DWORD error) {
     return error == 0 ? 0 : (kFailedFlag | error);
 }
@@ -353,11 +362,11 @@ class CommDevice final : public Object,
         r.interval = t.ReadIntervalTimeout == MAXDWORD ? 0 : t.ReadIntervalTimeout;
         r.deadline = Clock::time_point::max();
         if (r.returnOnFirstByte) {
-            r.deadline = now + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
+            r.deadline = DeadlineAfter(now, t.ReadTotalTimeoutConstant);
         } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
-            const std::uint64_t total =
-                std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-            r.deadline = now + std::chrono::milliseconds(total);
+            // Three DWORDs: (2^32 - 1) * 2^32 at most, within 64 bits.
+            r.deadline = DeadlineAfter(now, std::uint64_t{t.ReadTotalTimeoutMultiplier} * count +
+                                                t.ReadTotalTimeoutConstant);
         }
         overlapped->Internal = STATUS_PENDING;
         overlapped->InternalHigh = 0;
@@ -386,9 +395,8 @@ class CommDevice final : public Object,
         w.deadline = Clock::time_point::max();
         const COMMTIMEOUTS& t = timeouts_;
         if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
-            const std::uint64_t total =
-                std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
-            w.deadline = now + std::chrono::milliseconds(total);
+            w.deadline = DeadlineAfter(now, std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
+                                                t.WriteTotalTimeoutConstant);
         }
         overlapped->Internal = STATUS_PENDING;
         overlapped->InternalHigh = 0;
@@ -897,6 +905,7 @@ extern "C" {
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                    DWORD creationDisposition, DWORD, HANDLE) {
+    SetLastErrorDetail({});
     if (!fileName) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     if (creationDisposition != OPEN_EXISTING)
         return Fail(ERROR_NOT_SUPPORTED, INVALID_HANDLE_VALUE);
@@ -912,7 +921,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     if (shareMode == 0) {
         if (int error = ClaimDevice(fd, fileName, claim)) {
             close(fd);
-            return Fail(OpenError(error), INVALID_HANDLE_VALUE);
+            SetLastErrorDetail(claim.refusal);
+            return Fail(error == ESTALE ? ERROR_LOCK_VIOLATION : OpenError(error),
+                        INVALID_HANDLE_VALUE);
         }
     }
     std::shared_ptr<CommDevice> device;

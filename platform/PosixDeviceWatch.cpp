@@ -1,9 +1,8 @@
 #include "PosixDeviceWatch.h"
 
-#include "PosixWin32.h"
+#include "PosixObjects.h"
 
 #include <cstring>
-#include <string>
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -15,29 +14,32 @@ namespace {
 constexpr std::uint32_t kEntryEvents =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 
-std::string UnderRoot(const std::string& path) {
-    std::string root = DeviceMapRoot();
+std::string UnderRoot(const std::string& root, const std::string& path) {
     if (root.empty() || root == "/") return path;
-    if (root.back() == '/') root.pop_back();
-    return root + path;
+    return (root.back() == '/' ? root.substr(0, root.size() - 1) : root) + path;
 }
 
 } // namespace
 
-DeviceWatch::DeviceWatch() {
+DeviceWatch::DeviceWatch() : root_(DeviceMapRoot()) {
     fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) return;
-    if (inotify_add_watch(fd_, UnderRoot("/dev").c_str(), kEntryEvents) < 0) {
+    if (inotify_add_watch(fd_, UnderRoot(root_, "/dev").c_str(), kEntryEvents) < 0) {
         close(fd_);
         fd_ = -1;
         return;
     }
-    // Without /dev/pts only a pair that ends without removing its link goes unnoticed.
-    inotify_add_watch(fd_, UnderRoot("/dev/pts").c_str(), kEntryEvents);
+    WatchLinkedTerminals();
 }
 
 DeviceWatch::~DeviceWatch() {
     if (fd_ >= 0) close(fd_);
+}
+
+void DeviceWatch::WatchLinkedTerminals() {
+    // A node watched already keeps its watch; one that has ended took its watch with it.
+    for (const LinkedTerminal& linked : LinksToPseudoTerminals(root_))
+        inotify_add_watch(fd_, linked.node.c_str(), IN_DELETE_SELF);
 }
 
 bool DeviceWatch::TakeChanges() {
@@ -50,10 +52,12 @@ bool DeviceWatch::TakeChanges() {
         for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
             inotify_event event;
             std::memcpy(&event, buffer + at, sizeof event);
+            // IN_IGNORED, the removal of an ended node's watch, follows its IN_DELETE_SELF.
             if (event.mask & (kEntryEvents | IN_Q_OVERFLOW)) changed = true;
             at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
         }
     }
+    if (changed) WatchLinkedTerminals();
     return changed;
 }
 

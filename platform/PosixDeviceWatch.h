@@ -1,7 +1,12 @@
 // Tells when serial devices may have come or gone: entries appearing in or leaving the device
-// map's /dev (adapters' nodes, links to pseudo-terminals) and /dev/pts (the pair behind a link).
-// The caller waits for Fd() to become readable in its own event loop and then asks TakeChanges.
+// map's /dev (adapters' nodes, links to pseudo-terminals), and the end of a pseudo-terminal that a
+// link in /dev leads to. Other pseudo-terminals, which terminals, multiplexers and build tools
+// open and close by the hundred, never wake the caller. The caller waits for Fd() to become
+// readable in its own event loop and then asks TakeChanges.
 #pragma once
+
+#include <string>
+#include <vector>
 
 namespace korvan::posix {
 
@@ -18,7 +23,11 @@ class DeviceWatch {
     bool TakeChanges();
 
   private:
+    // Watches the pseudo-terminal behind each link in /dev for its end.
+    void WatchLinkedTerminals();
+
     int fd_ = -1;
+    std::string root_;
 };
 
 } // namespace korvan::posix

@@ -17,6 +17,7 @@ namespace korvan::posix {
 namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
+thread_local std::string lastErrorDetail;
 
 // Keeps handle values unique for the life of the process, so that a stale handle is refused
 // instead of reaching a newer object.
@@ -296,6 +297,14 @@ void* ThreadMain(void* parameter) {
 }
 
 } // namespace
+
+std::string LastErrorDetail() {
+    return lastErrorDetail;
+}
+
+void SetLastErrorDetail(std::string detail) {
+    lastErrorDetail = std::move(detail);
+}
 
 } // namespace korvan::posix
 

@@ -113,6 +113,17 @@ class HandleTable {
     ULONG_PTR next_ = 0x1000;
 };
 
+// A link directly in <root>/dev that ends at a pseudo-terminal which exists: its name, and the
+// terminal's node as a path under root.
+struct LinkedTerminal {
+    std::string name;
+    std::string node;
+};
+std::vector<LinkedTerminal> LinksToPseudoTerminals(const std::string& root);
+
+// Sets what LastErrorDetail tells; CreateFileA clears it at every call.
+void SetLastErrorDetail(std::string detail);
+
 // Sets the last error and returns the value given, for one-line failure returns.
 template <class T> T Fail(DWORD error, T result) {
     SetLastError(error);

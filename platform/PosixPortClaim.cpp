@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -91,16 +93,38 @@ bool Alive(pid_t pid) {
     return kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// Takes LCK..name in the first folder that lets us; EBUSY when a live process holds it anywhere.
-// A folder we may not write leaves that lock untaken: the lock files are advisory.
+// "picocom (PID 812)", or only the id when the process's name cannot be read.
+std::string DescribeProcess(pid_t pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    const std::string id = "PID " + std::to_string(pid);
+    return name.empty() ? id : name + " (" + id + ")";
+}
+
+std::string DescribeLockFile(const std::string& file, const struct stat& st) {
+    const passwd* owner = getpwuid(st.st_uid);
+    return file + " (" + (owner ? owner->pw_name : "UID " + std::to_string(st.st_uid)) + ")";
+}
+
+// Takes LCK..name in the first folder that lets us; EBUSY when a live process holds it anywhere,
+// ESTALE when a dead one's lock cannot be removed. A folder we may not write leaves that lock
+// untaken: the lock files are advisory.
 int TakeLockFile(const std::vector<std::string>& folders, const std::string& name,
                  PortClaim& claim) {
     for (const std::string& folder : folders) {
         const std::string file = folder + "/LCK.." + name;
         const pid_t owner = LockOwner(file);
-        if (owner != 0 && owner != getpid() && Alive(owner)) return EBUSY;
+        if (owner != 0 && owner != getpid() && Alive(owner)) {
+            claim.refusal = DescribeProcess(owner);
+            return EBUSY;
+        }
         struct stat st {};
-        if (lstat(file.c_str(), &st) == 0) unlink(file.c_str()); // stale, or left by us
+        // Stale, or left by us. One of another user in the sticky /run/lock stays: root's, say.
+        if (lstat(file.c_str(), &st) == 0 && unlink(file.c_str()) != 0 && errno != ENOENT) {
+            claim.refusal = DescribeLockFile(file, st);
+            return ESTALE;
+        }
     }
     for (const std::string& folder : folders) {
         const std::string file = folder + "/LCK.." + name;
@@ -137,9 +161,10 @@ long MasterIndex(const std::string& pid, const char* fd) {
     return index;
 }
 
-// Whether the process has the device open. On a pseudo-terminal the process that also holds its
-// master is the far end of the line (socat, the unit simulator), not a competitor.
-bool ProcessHolds(const std::string& pid, dev_t device, long ptyIndex) {
+// Whether the process has the device of node open. On a pseudo-terminal the process that also
+// holds its master is the far end of the line (socat, the unit simulator), not a competitor, and
+// only a slave of the same devpts instance is ours: each instance numbers its own from 0.
+bool ProcessHolds(const std::string& pid, const struct stat& node, long ptyIndex) {
     const std::string folder = "/proc/" + pid + "/fd";
     DIR* dir = opendir(folder.c_str()); // refused for other users' processes unless root
     if (!dir) return false;
@@ -154,7 +179,7 @@ bool ProcessHolds(const std::string& pid, dev_t device, long ptyIndex) {
         if (n < 5 || std::memcmp(target, "/dev/", 5) != 0) continue;
         struct stat st {};
         if (stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
-        if (st.st_rdev == device) {
+        if (st.st_rdev == node.st_rdev && (ptyIndex < 0 || st.st_dev == node.st_dev)) {
             slave = true;
         } else if (ptyIndex >= 0 && st.st_rdev == kPtmx &&
                    MasterIndex(pid, entry->d_name) == ptyIndex) {
@@ -165,34 +190,45 @@ bool ProcessHolds(const std::string& pid, dev_t device, long ptyIndex) {
     return slave && !master;
 }
 
-bool AnotherProcessHolds(dev_t device, long ptyIndex) {
-    DIR* proc = opendir("/proc");
-    if (!proc) return false;
-    const std::string self = std::to_string(getpid());
-    bool held = false;
-    while (!held) {
-        dirent* entry = readdir(proc);
-        if (!entry) break;
-        const char* name = entry->d_name;
-        if (name[0] < '1' || name[0] > '9' || self == name) continue;
-        held = ProcessHolds(name, device, ptyIndex);
-    }
-    closedir(proc);
-    return held;
+// The pseudo-terminal number of a slave device, or -1 for any other device.
+long PtyIndex(dev_t device) {
+    const unsigned major = ::major(device);
+    if (major < kFirstPtyMajor || major > kLastPtyMajor) return -1;
+    return static_cast<long>((major - kFirstPtyMajor) * 256 + ::minor(device));
 }
 
 } // namespace
 
-int ClaimDevice(int fd, const std::string& path, PortClaim& claim) {
-    if (flock(fd, LOCK_EX | LOCK_NB) < 0) return errno == EWOULDBLOCK ? EBUSY : errno;
-    claim.flocked = true;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || isatty(fd) != 1) return 0;
+pid_t ProcessHolding(const struct stat& node) {
+    DIR* proc = opendir("/proc");
+    if (!proc) return 0;
+    const std::string self = std::to_string(getpid());
+    const long ptyIndex = PtyIndex(node.st_rdev);
+    pid_t holder = 0;
+    while (holder == 0) {
+        dirent* entry = readdir(proc);
+        if (!entry) break;
+        const char* name = entry->d_name;
+        if (name[0] < '1' || name[0] > '9' || self == name) continue;
+        if (ProcessHolds(name, node, ptyIndex)) holder = static_cast<pid_t>(std::atol(name));
+    }
+    closedir(proc);
+    return holder;
+}
 
-    const unsigned major = ::major(st.st_rdev);
-    const bool pseudo = major >= kFirstPtyMajor && major <= kLastPtyMajor;
-    const long ptyIndex =
-        pseudo ? static_cast<long>((major - kFirstPtyMajor) * 256 + ::minor(st.st_rdev)) : -1;
+int ClaimDevice(int fd, const std::string& path, PortClaim& claim) {
+    struct stat st {};
+    const bool device = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && isatty(fd) == 1;
+    if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
+        if (errno != EWOULDBLOCK) return errno;
+        if (device) {
+            if (const pid_t holder = ProcessHolding(st)) claim.refusal = DescribeProcess(holder);
+        }
+        return EBUSY;
+    }
+    claim.flocked = true;
+    if (!device) return 0;
+    const bool pseudo = PtyIndex(st.st_rdev) >= 0;
 
     const std::vector<std::string> folders = LockFolders();
     for (const std::string& name : LockNames(path)) {
@@ -201,8 +237,9 @@ int ClaimDevice(int fd, const std::string& path, PortClaim& claim) {
             return error;
         }
     }
-    if (AnotherProcessHolds(st.st_rdev, ptyIndex)) {
+    if (const pid_t holder = ProcessHolding(st)) {
         ReleaseDevice(fd, claim);
+        claim.refusal = DescribeProcess(holder);
         return EBUSY;
     }
     // On a pseudo-terminal the flag outlives every descriptor, also ours after a SIGKILL, and

@@ -61,6 +61,7 @@ typedef HWND__* HWND;
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_GEN_FAILURE 31L
+#define ERROR_LOCK_VIOLATION 33L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_BUSY 170L
@@ -289,5 +290,14 @@ namespace korvan::posix {
 // HARDWARE\DEVICEMAP\SERIALCOMM): <root>/sys/class/tty and <root>/dev. Tests give a fake tree.
 void SetDeviceMapRoot(const std::string& root);
 std::string DeviceMapRoot();
+
+// The serial number of the USB device behind the device map's terminal NAME (ttyUSB0, ttyACM0),
+// as the kernel gives it; empty for other devices and when it gives none. An adapter plugged in
+// again may come back under another name, never under another serial number.
+std::string UsbSerialNumber(const std::string& name);
+
+// What this thread's last failed CreateFileA knew beyond its error code: the process holding the
+// device, the lock file in the way. Empty when it knew nothing more.
+std::string LastErrorDetail();
 
 } // namespace korvan::posix

@@ -14,7 +14,19 @@
 #include "PosixWin32.h"
 #endif
 
+#include <string>
+
 namespace korvan {
+
+// What the system knew about the last failure beyond its error code (who holds a port, which
+// lock file is in the way); empty where it tells nothing more, as on Windows.
+inline std::string LastErrorDetail() {
+#ifdef _WIN32
+    return {};
+#else
+    return posix::LastErrorDetail();
+#endif
+}
 
 // What comes before a port name such as COM3 or ttyUSB0 to make the device path.
 #ifdef _WIN32

@@ -9,14 +9,37 @@
 # it, WORKDIR/run, holding a clean clone of the committed tree in /root/korvan-pro. The run has a
 # mount namespace of its own: /proc, a read-only /sys, and a /dev of its own (basic nodes and a
 # new devpts instance), so the virtual ports that the tests link into /dev are seen by no one else.
-# KORVAN_MIRROR overrides the Debian mirror; KORVAN_COMMAND the command run in the clone.
+# The Debian archive (and the security archive, if any) come from this machine's own apt sources,
+# deb822 or classic lists alike, and so does its HTTP proxy: a site behind a local mirror or
+# proxy works as its apt does. KORVAN_MIRROR overrides the archive; KORVAN_COMMAND the command
+# run in the clone.
 # KORVAN_AGAIN=1 runs again in the existing WORKDIR/run, its clone brought up to date: a quick
 # second look at a change, no longer a fresh machine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-/var/tmp/korvan-fresh}
-mirror=${KORVAN_MIRROR:-http://deb.debian.org/debian}
 command=${KORVAN_COMMAND:-./scripts/test.sh}
+
+# The archive URI of this machine's apt whose suite is $1, else the first one whose suite matches
+# the pattern $2. apt reads the sources itself, so every format it accepts is understood, and
+# no list needs to have been downloaded.
+apt_archive() {
+  apt-get indextargets --no-release-info --format '$(TARGET_OF) $(COMPONENT) $(RELEASE) $(REPO_URI)' |
+    awk -v suite="$1" -v pattern="$2" '
+      $1 != "deb" || $2 != "main" { next }
+      $3 == suite { print $4; found = 1; exit }
+      fallback == "" && $3 ~ pattern { fallback = $4 }
+      END { if (!found && fallback != "") print fallback }'
+}
+mirror=${KORVAN_MIRROR:-$(apt_archive bookworm '^[a-z]+$')}
+security=$(apt_archive bookworm-security '-security$')
+if [ -z "$mirror" ]; then
+  echo "fresh-debian-check: this machine's apt has no Debian archive; give one in KORVAN_MIRROR" >&2
+  exit 1
+fi
+proxy=
+eval "$(apt-config shell proxy Acquire::http::Proxy)"
+[ -n "$proxy" ] && export http_proxy=$proxy
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "fresh-debian-check: run as root (debootstrap, chroot and mounts)" >&2
@@ -34,11 +57,12 @@ if [ ! -e "$base/.korvan-complete" ]; then
   rm -rf "$base"
   echo "fresh-debian-check: debootstrap bookworm from $mirror"
   debootstrap bookworm "$base" "$mirror"
-  cat >"$base/etc/apt/sources.list" <<EOF
-deb $mirror bookworm main
-deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
-EOF
+  {
+    echo "deb $mirror bookworm main"
+    echo "deb $mirror bookworm-updates main"
+    [ -z "$security" ] || echo "deb $security bookworm-security main"
+  } >"$base/etc/apt/sources.list"
+  [ -z "$proxy" ] || echo "Acquire::http::Proxy \"$proxy\";" >"$base/etc/apt/apt.conf.d/01proxy"
   touch "$base/.korvan-complete"
 fi
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev libgl-dev libjpeg62-turbo-dev
+  qt6-base-dev libgl-dev libjpeg62-turbo-dev qt6-translations-l10n libqt6svg6
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll
   socat xvfb xauth x11-apps imagemagick
@@ -13,7 +13,7 @@ packages=(
   fonts-liberation fonts-dejavu-core
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
-  dpkg-dev file lintian
+  dpkg-dev file lintian devscripts desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

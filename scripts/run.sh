@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the station, starts the unit simulator on a virtual serial port and then the station,
+# Builds the station and the unit simulator (those two programs alone: the tests and benchmarks
+# are the test command's), starts the simulator on a virtual serial port and then the station,
 # which opens the last port of its list: the simulator's. The simulator ends with the station.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
-"$top/scripts/build.sh" "$top/build"
+cmake -S "$top" -B "$top/build" >/dev/null
+cmake --build "$top/build" -j"$(nproc)" --target korvan-pro korvan-sim
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"

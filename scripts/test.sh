@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: a plain build and its Debian package, then the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then a minute of the line fuzzer, then the
-# Windows-header compile check of serial/.
+# Builds everything and runs every test: a plain build, the Debian package (hardened, in a folder
+# of its own) and its checks, then the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then a minute of the line fuzzer, then the Windows-header compile
+# check of serial/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -9,7 +10,7 @@ export QT_QPA_PLATFORM=offscreen
 
 "$top/scripts/build.sh" "$top/build"
 (cd "$top/build" && ctest --output-on-failure -j2 --timeout 300)
-"$top/scripts/package.sh" "$top/build"
+"$top/scripts/package.sh" "$top/build-package"
 
 "$top/scripts/build.sh" "$top/build-sanitize" -DKORVAN_SANITIZE=ON -DKORVAN_BENCHMARKS=OFF
 (cd "$top/build-sanitize" && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -16,6 +16,8 @@ const char kNoSuchPort[] = "Попытка открыть несуществую
 const char kPortBusy[] = "Порт занят другой программой";
 const char kNoPermission[] =
     "Нет прав доступа к порту: пользователь должен входить в группу dialout";
+const char kStaleLock[] = "Порт заблокирован устаревшим файлом блокировки другого пользователя";
+const char kDeviceGone[] = "устройство отключено";
 const char kWriteFailed[] = "Ошибка записи в порт";
 const char kReadFailed[] = "Ошибка чтения из порта";
 const char kPurgeCommFailed[] = "Ошибка функции PurgeComm";
@@ -45,8 +47,13 @@ constexpr UINT CM_COMPORT = WM_USER + 1;
 constexpr int kWriteDirection = 0;
 constexpr int kReadDirection = 1;
 
-[[noreturn]] void Raise(const char* message) {
-    throw EComPort(message);
+[[noreturn]] void Raise(const char* message, std::string detail = {}) {
+    throw EComPort(message, std::move(detail));
+}
+
+// A transfer failed: the device has gone, or nothing more is known.
+[[noreturn]] void RaiseTransferFailure(const char* message) {
+    Raise(message, GetLastError() == ERROR_DEVICE_NOT_CONNECTED ? kDeviceGone : "");
 }
 
 DWORD TimeoutValue(std::int32_t value) {
@@ -155,9 +162,11 @@ bool TBComPort::Open() {
     if (FHandle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) Raise(kNoSuchPort);
-        if (error == ERROR_ACCESS_DENIED) Raise(kPortBusy);
+        if (error == ERROR_ACCESS_DENIED) Raise(kPortBusy, LastErrorDetail());
         // The system refused us the device itself, not because someone else holds it.
         if (error == ERROR_PRIVILEGE_NOT_HELD) Raise(kNoPermission);
+        // Nobody holds it, but a lock file of an ended program that we may not remove says so.
+        if (error == ERROR_LOCK_VIOLATION) Raise(kStaleLock, LastErrorDetail());
         // Any other failure surfaces below, when the invalid handle refuses SetupComm.
     }
     FIsOpen = true;
@@ -259,7 +268,7 @@ void TBComPort::StartWrite(const void* Buffer, std::int32_t Count, PortTransfer&
     if (Count < 0 ||
         (!WriteFile(FHandle, Buffer, static_cast<DWORD>(Count), &immediate, &Transfer.Overlapped) &&
          GetLastError() != ERROR_IO_PENDING)) {
-        Raise(kWriteFailed);
+        RaiseTransferFailure(kWriteFailed);
     }
 }
 
@@ -269,7 +278,7 @@ void TBComPort::StartRead(void* Buffer, std::int32_t Count, PortTransfer& Transf
     if (Count < 0 ||
         (!ReadFile(FHandle, Buffer, static_cast<DWORD>(Count), &immediate, &Transfer.Overlapped) &&
          GetLastError() != ERROR_IO_PENDING)) {
-        Raise(kReadFailed);
+        RaiseTransferFailure(kReadFailed);
     }
 }
 
@@ -279,7 +288,7 @@ std::int32_t TBComPort::WaitTransfer(PortTransfer& Transfer) {
         GetOverlappedResult(FHandle, &Transfer.Overlapped, &count, FALSE)) {
         return static_cast<std::int32_t>(count);
     }
-    Raise(Transfer.Direction == kWriteDirection ? kWriteFailed : kReadFailed);
+    RaiseTransferFailure(Transfer.Direction == kWriteDirection ? kWriteFailed : kReadFailed);
 }
 
 std::int32_t TBComPort::InputCount() {

@@ -85,7 +85,14 @@ using TComSignals = TSet<TComSignal>;
 // The application's base exception is std::runtime_error; the message is UTF-8.
 class EComPort : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit EComPort(const std::string& Message, std::string Detail = {})
+        : std::runtime_error(Message), FDetail(std::move(Detail)) {}
+    // What is known beyond the fixed message, UTF-8: the program holding the port, the lock file
+    // in the way, "устройство отключено"; often empty.
+    const std::string& Detail() const { return FDetail; }
+
+  private:
+    std::string FDetail;
 };
 
 class TBComPort;

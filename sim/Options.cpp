@@ -109,6 +109,7 @@ Control socket: a Unix stream socket taking one command per line and answering o
   set REG VALUE               change a register as the unit itself would (faults, inputs...)
   regs                        "ok V0 V1 ..." every register the unit answers for, in decimal
   dump [PATH]                 write the register dump to PATH (default: the --dump path)
+  factory                     restore the factory settings, as the service command 0x55 does
   scenario on | off           start or stop the scenario
   stats                       counters of requests, replies and faults
   frames                      "ok N F1 F2 ...": N requests came in all, F the last 32 of them

@@ -226,6 +226,11 @@ std::string Simulator::Command(const std::string& line, double now) {
         const std::string path = words.size() > 1 ? words[1] : options_.dumpPath;
         return WriteDump(path) ? "ok " + path : "error cannot write " + path;
     }
+    if (verb == "factory") {
+        // The unit's own restore, the same the service command 0x55 starts.
+        network_.StationWrote(regs::ServiceCommand, kServiceFactory, now);
+        return "ok";
+    }
     if (verb == "scenario") {
         const std::string what = argument(1);
         if (what != "on" && what != "off") return "error scenario needs on or off";
@@ -260,7 +265,8 @@ std::string Simulator::Command(const std::string& line, double now) {
         return answer;
     }
     if (verb == "help")
-        return "ok drop corrupt silence hangup plug get set regs dump scenario stats frames";
+        return "ok drop corrupt silence hangup plug get set regs dump factory scenario stats "
+               "frames";
     return "error unknown command " + verb;
 }
 

@@ -82,4 +82,23 @@ TEST_F(ExtrasMenuTest, AboutNamesVersionLicenceAndPort) {
     box->close();
 }
 
+// Before the units have been read there is nothing to save, compare or report: each key says so
+// and opens no file dialog, and no file is written.
+TEST_F(ExtrasMenuTest, RecordsWaitForTheFirstGoodRead) {
+    win.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&win));
+    for (const char* name : {"SAVE_SETTINGS", "COMPARE_FILE", "REPORT"}) {
+        SCOPED_TRACE(name);
+        korvan::testing::ShownMessages().clear();
+        for (QAction* action : Menu()->actions())
+            if (action->objectName() == QLatin1String(name)) action->trigger();
+        ASSERT_EQ(korvan::testing::ShownMessages().size(), 1u);
+        EXPECT_EQ(korvan::testing::ShownMessages()[0].kind, MessageKind::Error);
+        EXPECT_EQ(korvan::testing::ShownMessages()[0].text,
+                  "Блоки ещё не прочитаны: нет данных для этого действия.");
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+    EXPECT_EQ(win.SaveSettingsTo("/nonexistent/x.korvan.json"), "Прибор не подключен!");
+}
+
 } // namespace

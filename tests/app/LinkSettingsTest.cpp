@@ -18,7 +18,10 @@ using namespace korvan::testing;
 namespace {
 
 using Message = MessageLog::Message;
-const Message kPortError{MessageKind::Error, kPortErrorText};
+// The error box: its fixed text, then the cause.
+Message PortError(const std::string& cause) {
+    return {MessageKind::Error, std::string(kPortErrorText) + "\n" + cause};
+}
 
 TEST(StartUp, EmptyPortListStopsPollingWithTheErrorBox) {
     MessageLog log;
@@ -27,7 +30,7 @@ TEST(StartUp, EmptyPortListStopsPollingWithTheErrorBox) {
     EXPECT_EQ(win.Widgets.ctrl.COM->count(), 0);
     EXPECT_FALSE(win.COMPORT.IsOpen());
     EXPECT_FALSE(win.SEND_TIM.isActive());
-    EXPECT_EQ(log.shown, std::vector<Message>{kPortError});
+    EXPECT_EQ(log.shown, std::vector<Message>{PortError("Последовательные порты не найдены")});
     EXPECT_EQ(win.Widgets.ctrl.ONLINE->colour(), kYellow);
 }
 
@@ -54,7 +57,7 @@ TEST(StartUp, UnreadablePortListGoesToTheStandardReportAndPollingFailsLater) {
 
     // The first poll tick finds no port.
     ASSERT_TRUE(WaitFor([&] { return !log.shown.empty(); }));
-    EXPECT_EQ(log.shown, std::vector<Message>{kPortError});
+    EXPECT_EQ(log.shown, std::vector<Message>{PortError("Ошибка записи в порт")});
     EXPECT_FALSE(win->SEND_TIM.isActive());
 }
 
@@ -133,7 +136,7 @@ TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortDoesNotRestartIt) {
         ASSERT_TRUE(holder.Holds());
         win->Widgets.ctrl.COM->setCurrentIndex(Item(other));
     }
-    EXPECT_EQ(log.shown, std::vector<Message>{kPortError});
+    EXPECT_EQ(log.shown, std::vector<Message>{PortError("Порт занят другой программой")});
     EXPECT_FALSE(win->SEND_TIM.isActive());
     EXPECT_FALSE(win->COMPORT.IsOpen());
     EXPECT_TRUE(PortIsFree(opened.PortPath()));
@@ -170,6 +173,29 @@ TEST_F(LinkSettings, TheListFollowsPortsComingAndGoingWithoutReopeningTheOpenOne
     EXPECT_FALSE(PortIsFree(plugged.PortPath()));
     EXPECT_TRUE(PortIsFree(opened.PortPath()));
     EXPECT_TRUE(log.shown.empty());
+}
+
+// A USB adapter pulled out and plugged in again may come back under another name.
+TEST_F(LinkSettings, ALostAdapterIsOpenedAgainByItsSerialNumberUnderANewName) {
+    auto pulled = std::make_unique<PtyPair>();
+    machine.AddUsbPort(pulled->PortName(), "A10K3XYZ");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(win->COMPORT.Port(), pulled->PortName());
+
+    pulled->Kill();
+    machine.RemovePort(pulled->PortName());
+    ASSERT_TRUE(WaitFor([&] { return !log.shown.empty(); }));
+    EXPECT_FALSE(win->SEND_TIM.isActive());
+    const PtyPair& other = AddLine(); // another adapter: not ours
+    const PtyPair back;
+    machine.AddUsbPort(back.PortName(), "A10K3XYZ");
+    ASSERT_TRUE(WaitFor([&] { return win->COMPORT.IsOpen(); }));
+    EXPECT_EQ(win->COMPORT.Port(), back.PortName());
+    EXPECT_EQ(win->Widgets.ctrl.COM->currentIndex(), Item(back));
+    EXPECT_TRUE(win->SEND_TIM.isActive());
+    EXPECT_TRUE(PortIsFree(other.PortPath()));
+    EXPECT_EQ(log.shown.size(), 1u);
+    win.reset();
 }
 
 TEST_F(LinkSettings, APortWhoseNameIsNotTextOpensByItsBytes) {

@@ -49,6 +49,17 @@ void FakeMachine::AddPort(const std::string& name) {
     std::ofstream(root / "dev" / name) << "";
 }
 
+void FakeMachine::AddUsbPort(const std::string& name, const std::string& serial) {
+    const fs::path root = root_.path().toStdString();
+    const fs::path usb = root / "sys/devices/usb1" / name;
+    fs::create_directories(usb / "1-1:1.0/driver");
+    std::ofstream(usb / "idVendor") << "0403\n";
+    std::ofstream(usb / "serial") << serial << "\n";
+    fs::create_directories(root / "sys/class/tty" / name);
+    fs::create_directory_symlink(usb / "1-1:1.0", root / "sys/class/tty" / name / "device");
+    std::ofstream(root / "dev" / name) << "";
+}
+
 void FakeMachine::RemovePort(const std::string& name) {
     const fs::path root = root_.path().toStdString();
     fs::remove(root / "dev" / name);

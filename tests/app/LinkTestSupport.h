@@ -28,6 +28,9 @@ class FakeMachine {
     ~FakeMachine(); // the previous device map comes back
 
     void AddPort(const std::string& name);
+    // A port of a USB adapter with the given serial number (cdc-acm style: the terminal's device
+    // is the USB interface).
+    void AddUsbPort(const std::string& name, const std::string& serial);
     void RemovePort(const std::string& name); // the device node goes, as when unplugged
 
   private:

@@ -2,9 +2,13 @@
 // into /dev, and the simulated unit network on the other end of the line. Each test starts its
 // own simulator under a link name that sorts after every port of the machine, so that the
 // window, which opens the last port of its list, finds it.
+#include "Binding.h"
+#include "CompareWindow.h"
 #include "E2ETestSupport.h"
 #include "ExchangeText.h"
 #include "JournalWindow.h"
+#include "RecordsCatalogue.h"
+#include "SettingsFile.h"
 #include "SimulatorProcess.h"
 #include "TrafficWindow.h"
 #include "monitor_code_3.h"
@@ -18,6 +22,8 @@
 #include <algorithm>
 #include <memory>
 #include <numeric>
+#include <set>
+#include <sstream>
 #include <unistd.h>
 
 using namespace korvan;
@@ -277,21 +283,34 @@ TEST_F(StationE2ETest, SilentLineGreysTheWindowUntilTheUnitAnswersAgain) {
         EXPECT_NE(ColourOf(name), kGrey) << name;
 }
 
-TEST_F(StationE2ETest, HangUpReportsThePortErrorAndStopsPolling) {
+TEST_F(StationE2ETest, HangUpShowsOneBoxAndPollingResumesWhenThePortIsBackUnderItsName) {
     expectMessages_ = true;
     ASSERT_NO_FATAL_FAILURE(StartStation());
     ASSERT_TRUE(WaitForLink());
 
     sim_.Command("hangup");
     ASSERT_TRUE(WaitFor([] { return !ShownMessages().empty(); }));
-    for (const e2e::ShownMessage& message : ShownMessages()) {
-        EXPECT_EQ(message.kind, MessageKind::Error);
-        EXPECT_EQ(message.text,
-                  "Ошибка компорта! Проверьте подключение и перезапустите программу.");
-    }
+    ASSERT_EQ(ShownMessages().size(), 1u);
+    EXPECT_EQ(ShownMessages()[0].kind, MessageKind::Error);
+    const std::string& text = ShownMessages()[0].text;
+    EXPECT_EQ(text.substr(0, text.find('\n')), kPortErrorText);
+    EXPECT_TRUE(text.ends_with(": устройство отключено")) << text;
     EXPECT_FALSE(win_->SEND_TIM.isActive());
     EXPECT_EQ(ColourOf("ONLINE"), kYellow);
     EXPECT_EQ(ColourOf("OUT1_0"), kGrey);
+    // Closed at once: no descriptor or lock file keeps the device from others.
+    EXPECT_FALSE(win_->COMPORT.IsOpen());
+    EXPECT_FALSE(QFile::exists("/run/lock/LCK.." + linkName_));
+
+    const long before = sim_.ReceivedFrames().total;
+    sim_.Command("plug");
+    ASSERT_TRUE(WaitFor([&] { return sim_.ReceivedFrames().total > before; }))
+        << "polling did not resume";
+    EXPECT_TRUE(WaitForLink());
+    EXPECT_TRUE(win_->SEND_TIM.isActive());
+    EXPECT_EQ(ShownMessages().size(), 1u) << "a box at the reconnection";
+    EXPECT_TRUE(Indicator("ONLINE")->toolTip().contains(QStringLiteral("снова открыт")))
+        << Indicator("ONLINE")->toolTip().toStdString();
 }
 
 TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) {
@@ -361,6 +380,121 @@ TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) 
         EXPECT_NE(saved.takeFirst().indexOf(QLatin1Char('T') + seen.takeFirst()), -1) << r;
         EXPECT_EQ(saved, seen) << r;
     }
+}
+
+// The commissioning round trip: settings set by hand on three units are saved, the units go back
+// to factory values, the comparison lists every change, and writing from the file brings back
+// exactly the saved settings, each register written once and no other written at all.
+TEST_F(StationE2ETest, SettingsFileRoundTripThroughFactoryReset) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--units", "3", "--firmware", "3.05"}));
+    ASSERT_TRUE(WaitForLink());
+    ASSERT_TRUE(WaitFor([this] { return win_->Engine.ReadCount == 116; }));
+    const auto simRegisters = [this] {
+        std::istringstream words(sim_.Command("regs"));
+        std::vector<int> regs;
+        for (int value; words >> value;)
+            regs.push_back(value);
+        return regs;
+    };
+    // The units hold what the window shows, and the window wants nothing more.
+    const auto settled = [&] {
+        win_->EnsureControlsCurrent();
+        RegisterImage wanted = win_->Engine.ShownImage;
+        korvan::ControlsToImage(win_->Controls, wanted);
+        const std::vector<int> regs = simRegisters();
+        for (int r = 0; r < 116; ++r)
+            if (regs[r] != RegisterValue(win_->Engine.ShownImage, r)) return false;
+        return !win_->Engine.PendingWrite && wanted == win_->Engine.ShownImage;
+    };
+
+    const auto type = [this](const char* name, const char* text) {
+        auto* field = Control<QLineEdit>(name);
+        QTest::mouseClick(field, Qt::LeftButton);
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(field, text);
+    };
+    const auto click = [this](const char* name) { Control<QAbstractButton>(name)->click(); };
+    Control<QComboBox>("Ut_0")->setCurrentIndex(2);
+    type("TD1_0", "15");
+    for (const char* name : {"FIN1_0", "O1_0", "CSNO", "TWO_1", "BIN0_1", "NZ_1", "Cd_2", "FINA_2"})
+        click(name);
+    type("TP2_1", "42");
+    Control<QComboBox>("Ut_2")->setCurrentIndex(4);
+    type("TD2_2", "7");
+    ASSERT_TRUE(QTest::qWaitFor(settled, 60000));
+    const std::vector<int> saved = simRegisters();
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("шкаф.korvan.json");
+    ASSERT_EQ(win_->SaveSettingsTo(path), "");
+
+    sim_.Command("factory");
+    ASSERT_TRUE(WaitFor([&] { return settled() && simRegisters()[0] != saved[0]; }));
+    const std::vector<int> factory = simRegisters();
+
+    ASSERT_EQ(win_->OpenComparison(path), "");
+    records::CompareWindow* view = win_->CompareView();
+    ASSERT_NE(view, nullptr);
+    const records::OwnedBits& owned = records::Catalogue().owned;
+    std::set<int> changed; // every unit register whose settings the reset changed
+    for (int r = 0; r < 116; ++r)
+        if (!records::IsNetworkRegister(r) && ((saved[r] ^ factory[r]) & owned[r]) != 0)
+            changed.insert(r);
+    ASSERT_GE(changed.size(), 12u);
+    std::set<int> listed;
+    for (const records::Difference& d : view->Current().differences)
+        if (d.kind == records::DifferenceKind::Writable) listed.insert(d.reg);
+    EXPECT_EQ(listed, changed);
+
+    // Every request from here on, without a gap: the simulator keeps the last 32.
+    long seen = sim_.ReceivedFrames().total;
+    std::vector<std::string> writes;
+    bool gap = false;
+    const auto collect = [&] {
+        const e2e::SimulatorProcess::Frames frames = sim_.ReceivedFrames();
+        const long fresh = frames.total - seen;
+        const long kept = static_cast<long>(frames.recent.size());
+        gap = gap || fresh > kept;
+        for (long i = kept - std::min(fresh, kept); i < kept; ++i)
+            if (frames.recent[i].substr(2, 2) == "06") writes.push_back(frames.recent[i]);
+        seen = frames.total;
+    };
+    ShownMessages().clear();
+    view->WriteTicked();
+    ASSERT_EQ(ShownMessages().size(), 1u);
+    EXPECT_EQ(ShownMessages()[0].text, "Будет изменено " + std::to_string(changed.size()) +
+                                           " параметров в 3 блоках. Продолжить?");
+    ShownMessages().clear();
+    ASSERT_TRUE(view->Writing());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            collect();
+            return !view->Writing();
+        },
+        120000));
+    collect();
+    EXPECT_FALSE(gap) << "requests went by unseen";
+    EXPECT_TRUE(
+        view->StatusText().contains(QStringLiteral("Подтверждено %1 из %1").arg(changed.size())))
+        << view->StatusText().toStdString();
+
+    std::set<int> written;
+    for (const std::string& frame : writes)
+        EXPECT_TRUE(written.insert(std::stoi(frame.substr(4, 4), nullptr, 16)).second)
+            << "written twice: " << frame;
+    EXPECT_EQ(written, changed);
+    const std::vector<int> after = simRegisters();
+    for (int r = 0; r < 116; ++r) {
+        SCOPED_TRACE(r);
+        const int mask = changed.contains(r) ? owned[r] : 0;
+        EXPECT_EQ(after[r] & mask, saved[r] & mask);
+        EXPECT_EQ(after[r] & ~mask, factory[r] & ~mask);
+    }
+    EXPECT_TRUE(view->Current().differences.empty() ||
+                std::all_of(view->Current().differences.begin(), view->Current().differences.end(),
+                            [](const records::Difference& d) {
+                                return d.kind == records::DifferenceKind::ByHandOnly;
+                            }));
 }
 
 TEST_F(StationE2ETest, JournalShowsWhatHappenedInOrderAndSavesWhatItShows) {

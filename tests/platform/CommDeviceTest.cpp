@@ -17,8 +17,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -144,6 +148,7 @@ class Holder {
         waitpid(pid_, nullptr, 0);
     }
     bool Opened() const { return opened_; }
+    pid_t Pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
@@ -201,6 +206,73 @@ TEST_F(CommDevice, OtherProgramsHoldingThePortRefuseTheOpenAndStaleLocksDoNot) {
     EXPECT_FALSE(fs::exists(lockFile(linkName)));
     EXPECT_FALSE(fs::exists(lockFile(ownName)));
 
+    korvan::posix::SetLockFolders({});
+    fs::remove_all(locks);
+}
+
+// Runs open in a child process as nobody; returns its last error and detail.
+std::pair<DWORD, std::string> OpenAsNobody(const std::string& path) {
+    int out[2];
+    if (pipe(out) != 0) return {0, "no pipe"};
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0) {
+            _exit(2);
+        }
+        const HANDLE h = OpenPort(path);
+        const std::string report = std::to_string(h == INVALID_HANDLE_VALUE ? GetLastError() : 0) +
+                                   " " + korvan::posix::LastErrorDetail();
+        _exit(write(out[1], report.data(), report.size()) > 0 ? 0 : 1);
+    }
+    close(out[1]);
+    char text[512] = {};
+    const ssize_t n = read(out[0], text, sizeof text - 1);
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    if (n <= 0) return {0, "no report"};
+    const std::string report(text, static_cast<std::size_t>(n));
+    const std::size_t space = report.find(' ');
+    return {static_cast<DWORD>(std::stoul(report.substr(0, space))), report.substr(space + 1)};
+}
+
+TEST_F(CommDevice, TheRefusalNamesTheHolderOrTheLockFileThatCannotBeRemoved) {
+    CloseHandle(port);
+    port = INVALID_HANDLE_VALUE;
+    {
+        Holder holder(pair->PortPath());
+        ASSERT_TRUE(holder.Opened());
+        EXPECT_EQ(OpenPort(pair->PortPath()), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(korvan::posix::LastErrorDetail(),
+                  "platform_tests (PID " + std::to_string(holder.Pid()) + ")");
+
+        // The same pts number of another devpts instance (a container's) is another device.
+        struct stat node {};
+        ASSERT_EQ(stat(pair->PortPath().c_str(), &node), 0);
+        EXPECT_EQ(korvan::posix::ProcessHolding(node), holder.Pid());
+        node.st_dev ^= 1;
+        EXPECT_EQ(korvan::posix::ProcessHolding(node), 0);
+    }
+
+    // Root's lock file, its program gone, in a sticky folder: an ordinary user cannot remove it.
+    const fs::path locks = fs::temp_directory_path() / ("kvt-sticky-" + std::to_string(getpid()));
+    fs::create_directories(locks);
+    ASSERT_EQ(chmod(locks.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(pair->PortPath().c_str(), 0666), 0);
+    korvan::posix::SetLockFolders({locks.string()});
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const fs::path lockFile = locks / ("LCK.." + fs::path(pair->PortPath()).filename().string());
+    std::ofstream(lockFile) << std::setw(10) << gone << "\n";
+    const auto [error, detail] = OpenAsNobody(pair->PortPath());
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_EQ(detail, lockFile.string() + " (root)");
+    EXPECT_TRUE(fs::exists(lockFile));
+
+    fs::remove(lockFile); // now nobody's open goes through
+    EXPECT_EQ(OpenAsNobody(pair->PortPath()).first, 0u);
     korvan::posix::SetLockFolders({});
     fs::remove_all(locks);
 }
@@ -336,6 +408,47 @@ TEST_F(CommDevice, ReadTimeoutsFollowTheWin32Rules) {
     slowWriter.join();
     EXPECT_EQ(n, 4u);
     EXPECT_EQ(std::string(buffer, 4), "1234");
+}
+
+// Totals near MAXDWORD are waits of weeks or centuries, never none: their deadline arithmetic
+// once overflowed, and such a read came back at once with nothing.
+TEST_F(CommDevice, HugeTotalTimeoutsWaitInsteadOfOverflowing) {
+    constexpr DWORD kHuge[] = {MAXDWORD / 2, MAXDWORD - 1, MAXDWORD};
+    const auto stillPending = [&](BOOL started, Overlapped& t) {
+        const bool pending = !started && GetLastError() == ERROR_IO_PENDING &&
+                             WaitForSingleObject(t.o.hEvent, 30) == WAIT_TIMEOUT;
+        PurgeComm(port, PURGE_RXABORT | PURGE_TXABORT);
+        WaitForSingleObject(t.o.hEvent, 5000);
+        return pending;
+    };
+    std::vector<char> buffer(256 * 1024);
+    for (DWORD multiplier : kHuge) {
+        for (DWORD constant : {DWORD{0}, MAXDWORD - 1, MAXDWORD}) {
+            for (DWORD count : {DWORD{1}, DWORD{4096}}) {
+                for (DWORD interval : {DWORD{0}, MAXDWORD}) {
+                    if (interval == MAXDWORD && multiplier == MAXDWORD &&
+                        (constant == 0 || constant == MAXDWORD)) {
+                        continue; // a read that returns at once, or refused settings
+                    }
+                    SCOPED_TRACE(::testing::Message() << "read " << interval << " " << multiplier
+                                                      << " " << constant << " x" << count);
+                    SetTimeouts(interval, multiplier, constant);
+                    Overlapped t;
+                    DWORD n = 0;
+                    EXPECT_TRUE(stillPending(ReadFile(port, buffer.data(), count, &n, &t.o), t));
+                }
+            }
+            // Nobody reads the peer: the write fills the line's buffer and has to wait.
+            SCOPED_TRACE(::testing::Message() << "write " << multiplier << " " << constant);
+            COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, multiplier, constant};
+            ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+            Overlapped t;
+            DWORD n = 0;
+            const DWORD size = static_cast<DWORD>(buffer.size());
+            EXPECT_TRUE(stillPending(WriteFile(port, buffer.data(), size, &n, &t.o), t));
+            PurgeComm(port, PURGE_TXCLEAR);
+        }
+    }
 }
 
 TEST_F(CommDevice, WriteReachesThePeerAndEndsWithATransmitEmptyEvent) {

@@ -1,4 +1,5 @@
 // The serial device map behind the registry key HARDWARE\DEVICEMAP\SERIALCOMM, on fake trees.
+#include "PosixDeviceWatch.h"
 #include "PosixWin32.h"
 
 #include <gtest/gtest.h>
@@ -86,7 +87,15 @@ TEST_F(DeviceMap, ListsDriverBackedTerminalsAndLinksToPseudoTerminals) {
     AddLink("ttyZSIM0", "/dev/pts/3");
     AddLink("ttyRel", "pts/3");        // relative target
     AddLink("ttyGone", "/dev/pts/44"); // the pair behind it has ended
-    AddLink("stdin", "/proc/self/fd/0");
+    // Started from a terminal, the standard streams' links end at its pseudo-terminal.
+    fs::create_directories(root / "proc/self/fd");
+    const char* streams[] = {"stdin", "stdout", "stderr"};
+    for (int fd = 0; fd < 3; ++fd) {
+        fs::create_symlink("/dev/pts/3", root / "proc/self/fd" / std::to_string(fd));
+        AddLink(streams[fd], "/proc/self/fd/" + std::to_string(fd));
+    }
+    AddLink("fd", "/proc/self/fd");
+    AddLink("ttyViaProc", "../proc/self/fd/1");
     AddLink("ptmx", "pts/ptmx");
     AddLink("ttyOdd", "/dev/pts/3x");
 
@@ -114,6 +123,56 @@ TEST_F(DeviceMap, LeavesOutConsolesTerminalsWithoutNodesAndNamesItCannotCarry) {
 
     EXPECT_EQ(Read(), (std::vector<std::string>{"ttyChain", "ttyS1", longName.substr(0, 247),
                                                 "ttyUp", notUtf8}));
+}
+
+// Pseudo-terminals come and go by the hundred a second on a busy machine; only the end of one
+// that a link leads to may wake the station.
+TEST_F(DeviceMap, TheWatchWakesForEntriesOfDevAndTheTerminalsItsLinksLeadTo) {
+    AddPseudoTerminal("5");
+    AddLink("ttyZSIM0", "/dev/pts/5");
+    korvan::posix::SetDeviceMapRoot(root.string());
+    korvan::posix::DeviceWatch watch;
+    ASSERT_GE(watch.Fd(), 0);
+
+    AddPseudoTerminal("7");
+    fs::remove(root / "dev/pts/7");
+    EXPECT_FALSE(watch.TakeChanges()) << "another program's pseudo-terminal";
+    fs::remove(root / "dev/pts/5");
+    EXPECT_TRUE(watch.TakeChanges()) << "the pair behind a link ended";
+    AddPseudoTerminal("5");
+    AddLink("ttyZSIM1", "pts/5");
+    EXPECT_TRUE(watch.TakeChanges()) << "a new link";
+    fs::remove(root / "dev/pts/5");
+    EXPECT_TRUE(watch.TakeChanges()) << "the pair behind the new link ended";
+}
+
+TEST_F(DeviceMap, UsbSerialNumbersAreFoundAboveTheTerminalsOfBothUsbDrivers) {
+    const fs::path usb = root / "sys/devices/pci0000:00/usb1";
+    for (const char* device : {"1-1", "1-2", "1-3"}) {
+        fs::create_directories(usb / device);
+        std::ofstream(usb / device / "idVendor") << "0403\n";
+    }
+    std::ofstream(usb / "1-1/serial") << "A10K3XYZ\n";
+    std::ofstream(usb / "1-2/serial") << "8D7F15\n";     // 1-3 has none
+    fs::create_directories(usb / "1-1/1-1:1.0/ttyUSB0"); // usb-serial: the port under the interface
+    fs::create_directories(usb / "1-2/1-2:1.0");         // cdc-acm: the interface itself
+    fs::create_directories(usb / "1-3/1-3:1.0/ttyUSB1");
+    const auto addTty = [&](const std::string& name, const fs::path& device) {
+        fs::create_directories(root / "sys/class/tty" / name);
+        fs::create_directory_symlink(device, root / "sys/class/tty" / name / "device");
+    };
+    addTty("ttyUSB0", usb / "1-1/1-1:1.0/ttyUSB0");
+    addTty("ttyACM0", usb / "1-2/1-2:1.0");
+    addTty("ttyUSB1", usb / "1-3/1-3:1.0/ttyUSB1");
+    addTty("ttyS1", root / "sys/devices/platform/serial8250");
+    fs::create_directories(root / "sys/devices/platform/serial8250");
+    korvan::posix::SetDeviceMapRoot(root.string());
+
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyUSB0"), "A10K3XYZ");
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyACM0"), "8D7F15");
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyUSB1"), "");
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyS1"), "");
+    EXPECT_EQ(korvan::posix::UsbSerialNumber("ttyGone"), "");
 }
 
 TEST_F(DeviceMap, AnEmptyMachineHasAnEmptyKeyAndAnUnreadableOneNoKey) {

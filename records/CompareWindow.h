@@ -1,0 +1,79 @@
+// "Сравнение с файлом": every difference between a settings file and the units as they are now,
+// following the live values, and the writing of the ticked ones back into the units through the
+// station's own write-back.
+#pragma once
+
+#include "SettingsDiff.h"
+#include "WritePlan.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <tuple>
+
+namespace korvan::records {
+
+// What the window needs of the station; the main window hands it in.
+struct StationAccess {
+    std::function<bool()> linkUp;
+    std::function<RegisterImage()> confirmed; // as last read and confirmed by the units
+    std::function<RegisterImage()> wanted;    // as the window's controls want it now
+    ThroughWindow throughWindow;
+    std::function<void(const RegisterImage&)> want; // shows an image in the controls
+    std::function<std::uint64_t()> exchangesEnd;    // sequence of the next exchange
+    // Registers whose writes went out, and were echoed, from the exchange `from` on.
+    std::function<void(std::uint64_t from, std::set<int>& sent, std::set<int>& echoed)> writesSince;
+    std::function<bool(const std::string&)> confirm; // OK/Cancel question
+    std::function<void(const std::string&)> error;
+};
+
+class CompareWindow : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kRefreshMs = 300;
+
+    CompareWindow(SettingsRecord file, QString fileName, StationAccess station,
+                  QWidget* parent = nullptr);
+
+    // Looks at the units again: the list follows, and so does the progress of a writing.
+    void Refresh();
+    // "Записать в блоки": asks, then hands the ticked differences to the write-back.
+    void WriteTicked();
+
+    const Comparison& Current() const { return comparison_; }
+    bool Writing() const { return writing_; }
+    QTableWidget* Rows() const { return rows_; }
+    QString StatusText() const { return status_->text(); }
+
+  private:
+    using Key = std::tuple<int, int, int>; // register, mask, setting
+    void Rebuild();
+    std::vector<bool> Ticked() const;
+    void ShowProgress();
+
+    SettingsRecord file_;
+    StationAccess station_;
+    QLabel* header_;
+    QLabel* absent_;
+    QTableWidget* rows_;
+    QPushButton* write_;
+    QLabel* status_;
+    QTimer refresh_;
+
+    RegisterImage shown_{};
+    bool haveShown_ = false;
+    Comparison comparison_;
+    std::map<Key, bool> unticked_; // the operator's choices survive a refresh
+
+    bool writing_ = false;
+    WritePlan plan_;
+    std::uint64_t writingFrom_ = 0;
+};
+
+} // namespace korvan::records

@@ -1,0 +1,37 @@
+// "Отчёт наладки": the network as it is now, as a PDF page set for A4, in Russian, with page
+// numbers, made with Qt's own text document and PDF writer; every text in it is real text.
+#pragma once
+
+#include "RegisterImage.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korvan::records {
+
+struct ReportFacts {
+    QString objectName; // optional, typed by the operator
+    QString engineer;   // optional
+    QString madeAt;     // "09.12.2026 10:15"
+    QString station;    // "KORVAN PRO 3.01"
+    QString port;
+    int speed = 0;
+    int slaveAddress = 0;
+    bool linkUp = false;
+    std::vector<std::pair<QString, std::int64_t>> counters; // the link's counters, captioned
+    std::vector<QString> events;   // the last events of this run, when a journal records them
+    std::uint64_t eventsTotal = 0; // how many the run had; more than `events` when cut
+};
+
+// The report as HTML for QTextDocument.
+QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed);
+
+// Lays the HTML out on A4 pages with their numbers and writes the PDF atomically. Empty on
+// success, else the message to show.
+std::string WriteReportPdf(const std::string& path, const QString& html);
+
+} // namespace korvan::records
