@@ -201,8 +201,7 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
     const TrafficCounters& c = Traffic.Counters();
     facts.counters = {
         {QStringLiteral("Запросов"), c.requests},
-        {QStringLiteral("Ответов принято"),
-         c.Of(ExchangeVerdict::Good) + c.Of(ExchangeVerdict::Ignored)},
+        {QStringLiteral("Ответов принято"), c.Of(ExchangeVerdict::Good)},
         {QStringLiteral("Без ответа"), c.Of(ExchangeVerdict::NoReply)},
         {QStringLiteral("Ошибка CRC"), c.Of(ExchangeVerdict::BadCrc)},
         {QStringLiteral("Прочие ошибки ответа"),

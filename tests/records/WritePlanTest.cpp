@@ -64,7 +64,11 @@ TEST(WritePlan, FileWrittenThroughTheEngineChangesExactlyThePlannedRegisters) {
     RegisterImage shown = wanted;
     ApplyPlan(plan, shown);
     ImageToControls(shown, controls);
-    rig.host.toWanted = [&](RegisterImage& image) { ControlsToImage(controls, image); };
+    // As the window hands the controls to the engine.
+    RegisterImage chosen = rig.engine.WantedImage;
+    ControlsToImage(controls, chosen);
+    for (const Choice& choice : ChoicesBetween(rig.engine.WantedImage, chosen))
+        rig.engine.Choose(choice.reg, choice.mask, choice.value);
     for (int cycle = 0; cycle < 3 * 21 + 4; ++cycle)
         rig.Cycle();
 
