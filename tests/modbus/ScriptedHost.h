@@ -154,6 +154,14 @@ struct ScriptedUnit {
     }
 };
 
+// Keeps every exchange the engine reports.
+struct Recorder : ExchangeObserver {
+    std::vector<ExchangeRecord> records;
+    void ExchangeClosed(const ExchangeRecord& record) noexcept override {
+        records.push_back(record);
+    }
+};
+
 // Engine, window stand-in and unit; one Cycle is one poll period.
 struct Rig {
     ScriptedHost host;
