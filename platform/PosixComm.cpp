@@ -8,6 +8,7 @@
 #include "PosixObjects.h"
 #include "PosixPortClaim.h"
 #include "PosixTermios.h"
+#include "RxPacer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -36,27 +37,11 @@ constexpr DWORD kDefaultQueue = 4096;
 // waits for their events.
 constexpr auto kModemSamplePeriod = std::chrono::milliseconds(20);
 constexpr ULONG_PTR kFailedFlag = 0xE0000000u;
-// Received characters are reported as a UART with a receive FIFO reports them: when this many
-// wait, or when the line has been quiet for a character time and a half (a fixed 750 us above
-// 19200 baud, where that would be shorter). A reply thus costs a handful of events, not one
-// event per byte.
-constexpr int kRxTrigger = 14;
-constexpr DWORD kFastLineBaud = 19200;
-constexpr auto kFastLineQuiet = std::chrono::microseconds(750);
 
 // Start bit, data bits, parity bit, stop bits.
 int BitsPerCharacter(const DCB& dcb) {
     return 1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) +
            (dcb.StopBits == ONESTOPBIT ? 1 : 2);
-}
-
-Clock::duration CharacterTime(const DCB& dcb) {
-    return std::chrono::nanoseconds(std::int64_t{BitsPerCharacter(dcb)} * 1000000000 /
-                                    std::max<DWORD>(dcb.BaudRate, 1));
-}
-
-Clock::duration RxQuietTime(const DCB& dcb) {
-    return dcb.BaudRate > kFastLineBaud ? kFastLineQuiet : CharacterTime(dcb) * 3 / 2;
 }
 
 // now + ms, or no deadline when that is beyond what the clock counts (some 292 years): a
@@ -150,8 +135,7 @@ class CommDevice final : public Object,
         dcb_.ByteSize = 8;
         dcb_.XonChar = 0x11;
         dcb_.XoffChar = 0x13;
-        rxQuiet_ = RxQuietTime(dcb_);
-        rxCharacter_ = CharacterTime(dcb_);
+        rx_.SetLine(dcb_.BaudRate, BitsPerCharacter(dcb_));
     }
     ~CommDevice() override { CloseDescriptors(); }
 
@@ -263,8 +247,7 @@ class CommDevice final : public Object,
         if (dcb->fRtsControl == RTS_CONTROL_DISABLE) SetLines(TIOCMBIC, TIOCM_RTS);
         // Kept as given: a pseudo-terminal silently forces 8 data bits and no parity.
         dcb_ = *dcb;
-        rxQuiet_ = RxQuietTime(dcb_);
-        rxCharacter_ = CharacterTime(dcb_);
+        rx_.SetLine(dcb_.BaudRate, BitsPerCharacter(dcb_));
         return TRUE;
     }
 
@@ -492,7 +475,7 @@ class CommDevice final : public Object,
             if (flags & PURGE_RXCLEAR) {
                 tcflush(fd_, TCIFLUSH);
                 inCount_ = 0;
-                rxPending_ = false;
+                rx_.Forget();
             }
         }
         return TRUE;
@@ -582,8 +565,8 @@ class CommDevice final : public Object,
         // While bytes wait below the trigger level the queue's count tells of arrivals; the
         // epoll descriptor, not watched meanwhile, is read again once the line is idle. Without an
         // arrival the queue holds what the last look counted less what reads took since.
-        bool mayHaveGrown = rxPending_;
-        if (!rxPending_ && epoll_wait(epoll_, &ev, 1, 0) > 0) {
+        bool mayHaveGrown = rx_.Pending();
+        if (!rx_.Pending() && epoll_wait(epoll_, &ev, 1, 0) > 0) {
             if (ev.events & (EPOLLHUP | EPOLLERR)) {
                 MarkDead();
                 return;
@@ -602,10 +585,9 @@ class CommDevice final : public Object,
         if (inQueue_ != 0 && inCount_ < threshold && queued >= threshold) events |= EV_RX80FULL;
         // Growth of the queue since the last look (reads subtracted) is what arrived: the epoll
         // descriptor's edge may stand for bytes a look has already counted and an event reported.
-        if (queued > inCount_) NoteArrival(now);
+        if (queued > inCount_) rx_.NoteArrival(now);
         inCount_ = queued;
-        events |= RxCharDue(now, queued);
-        if (!rxPending_ && rxFollowing_ && now >= rxFollowUntil_) rxFollowing_ = false;
+        if (rx_.Due(now, queued)) events |= EV_RXCHAR;
         if (hasCounters_) SampleCounters(events);
         if (hasModemLines_ && (mask_ & kModemEvents) && now >= nextModemSample_) {
             SampleModemLines(events);
@@ -614,71 +596,13 @@ class CommDevice final : public Object,
         history_ |= events & mask_;
     }
 
-    // An idle line is watched for its first byte, which is looked at again a quiet time later: a
-    // lone byte is reported then. If more came meanwhile the bytes are flowing, and the next look
-    // is at the moment the trigger level is due at the line's pace; whatever that look finds, the
-    // event is raised (the level was reached, or fewer bytes came than the pace would bring: the
-    // line slowed or went quiet). After an event raised while bytes were flowing the line is not
-    // watched byte by byte: it is looked at when the next trigger level is due, and an empty
-    // queue then makes it idle again. A run of bytes thus costs about one wake-up per trigger
-    // level instead of one per quiet time. The price: the end of a run is noticed only at a
-    // trigger look, up to one trigger level of character times after its last byte (about
-    // 14.6 ms at 9600 baud, 1.2 ms at 115200), instead of one to two quiet times; a hang-up in
-    // that time is noticed at the look.
+    // How the pacer wants the line watched (RxPacer.h).
     void WatchReceive(PollSet& set) {
-        if (rxPending_) {
-            set.WakeBy(rxFlowing_ ? rxTriggerDue_ : rxFirstArrival_ + rxQuiet_);
-        } else if (rxFollowing_) {
-            set.WakeBy(rxFollowUntil_);
+        if (const auto look = rx_.NextLook()) {
+            set.WakeBy(*look);
         } else {
             set.Add(epoll_, POLLIN); // also reports a hang-up
         }
-    }
-
-    void NoteArrival(Clock::time_point now) {
-        if (!rxPending_) {
-            rxFirstArrival_ = now;
-            rxFlowing_ = rxFollowing_; // no pause since the last run's event
-            rxTriggerDue_ = rxFollowUntil_;
-        }
-        rxPending_ = true;
-        rxLastArrival_ = now;
-    }
-
-    // EV_RXCHAR once the bytes that arrived since the last one reach the trigger level or the
-    // line has gone quiet; bytes a read has already taken need no event.
-    DWORD RxCharDue(Clock::time_point now, int queued) {
-        if (!rxPending_) return 0;
-        if (queued <= 0) {
-            rxPending_ = false;
-            return 0;
-        }
-        rxFollowing_ = false;
-        bool flowing = true;
-        if (queued < kRxTrigger) {
-            if (rxFlowing_) {
-                if (now - rxLastArrival_ >= rxQuiet_) {
-                    flowing = false;
-                } else if (now < rxTriggerDue_) {
-                    return 0;
-                }
-            } else {
-                if (now - rxFirstArrival_ < rxQuiet_) return 0;
-                if (rxLastArrival_ == rxFirstArrival_) {
-                    flowing = false;
-                } else {
-                    rxFlowing_ = true;
-                    rxTriggerDue_ = now + rxCharacter_ * (kRxTrigger - queued);
-                    return 0;
-                }
-            }
-        }
-        rxPending_ = false;
-        // A lump of several trigger levels came at once, not at the line's pace: the line is
-        // watched for its next byte again.
-        rxFollowing_ = flowing && queued < 2 * kRxTrigger;
-        rxFollowUntil_ = now + rxCharacter_ * kRxTrigger;
-        return EV_RXCHAR;
     }
 
     void SampleCounters(DWORD& events) {
@@ -750,7 +674,7 @@ class CommDevice final : public Object,
                         // The reader took every byte: an event still to come for them would
                         // only wake the waiter to find nothing.
                         inCount_ = 0;
-                        rxPending_ = false;
+                        rx_.Forget();
                         history_ &= ~EV_RXCHAR;
                     }
                 } else if (n == 0 || errno == EIO) {
@@ -851,15 +775,7 @@ class CommDevice final : public Object,
     DWORD history_ = 0;
     DWORD errors_ = 0;
     std::int64_t inCount_ = 0;
-    bool rxPending_ = false;           // bytes have arrived that no EV_RXCHAR has reported yet
-    Clock::time_point rxFirstArrival_; // of the bytes no event has reported yet
-    Clock::time_point rxLastArrival_;  // the last look that found the queue grown
-    bool rxFlowing_ = false;           // more came within the first quiet time
-    Clock::time_point rxTriggerDue_;   // the trigger level's moment at the line's pace
-    bool rxFollowing_ = false;         // the last EV_RXCHAR came while bytes were flowing:
-    Clock::time_point rxFollowUntil_;  // the line is looked at then, not watched
-    Clock::duration rxQuiet_{};
-    Clock::duration rxCharacter_{};
+    RxPacer rx_;
 
     bool hasModemLines_ = false;
     int modemLines_ = 0;
