@@ -52,30 +52,39 @@ const char* VerdictName(ExchangeVerdict verdict) {
 
 } // namespace
 
-std::string ClockText(std::chrono::system_clock::time_point at) {
+namespace {
+
+// The local calendar time of `at`, and its milliseconds (0..999, also before 1970).
+struct LocalTime {
+    std::tm tm{};
+    int millis = 0;
+};
+
+LocalTime Local(std::chrono::system_clock::time_point at) {
     using namespace std::chrono;
     const auto sinceEpoch = at.time_since_epoch();
     const std::time_t seconds = duration_cast<std::chrono::seconds>(sinceEpoch).count();
     const auto millis = duration_cast<milliseconds>(sinceEpoch).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    return Format("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(millis < 0 ? millis + 1000 : millis));
+    LocalTime local;
+    localtime_r(&seconds, &local.tm);
+    local.millis = static_cast<int>(millis < 0 ? millis + 1000 : millis);
+    return local;
+}
+
+} // namespace
+
+std::string ClockText(std::chrono::system_clock::time_point at) {
+    const LocalTime t = Local(at);
+    return Format("%02d:%02d:%02d.%03d", t.tm.tm_hour, t.tm.tm_min, t.tm.tm_sec, t.millis);
 }
 
 std::string IsoTimeText(std::chrono::system_clock::time_point at) {
-    using namespace std::chrono;
-    const auto sinceEpoch = at.time_since_epoch();
-    const std::time_t seconds = duration_cast<std::chrono::seconds>(sinceEpoch).count();
-    const auto millis = duration_cast<milliseconds>(sinceEpoch).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    const long offset = local.tm_gmtoff / 60; // minutes east of UTC
+    const LocalTime t = Local(at);
+    const long offset = t.tm.tm_gmtoff / 60; // minutes east of UTC
     const long offsetAbs = offset < 0 ? -offset : offset;
-    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(millis < 0 ? millis + 1000 : millis), offset < 0 ? '-' : '+',
-                  offsetAbs / 60, offsetAbs % 60);
+    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", t.tm.tm_year + 1900,
+                  t.tm.tm_mon + 1, t.tm.tm_mday, t.tm.tm_hour, t.tm.tm_min, t.tm.tm_sec, t.millis,
+                  offset < 0 ? '-' : '+', offsetAbs / 60, offsetAbs % 60);
 }
 
 std::string HexText(const std::uint8_t* bytes, int count, int total) {
