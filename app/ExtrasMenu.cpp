@@ -71,10 +71,11 @@ void TWIN::ConnectExtrasMenu() {
 }
 
 void TWIN::ShowAbout() {
-    const QString link = COMPORT.IsOpen() ? QStringLiteral("%1, %2 бит/с")
-                                                .arg(QString::fromStdString(COMPORT.Port()),
-                                                     Widgets.ctrl.PCSPD->currentText())
-                                          : QStringLiteral("не открыт");
+    const QString link = Link.COMPORT.IsOpen()
+                             ? QStringLiteral("%1, %2 бит/с")
+                                   .arg(QString::fromStdString(Link.COMPORT.Port()),
+                                        Widgets.ctrl.PCSPD->currentText())
+                             : QStringLiteral("не открыт");
     // Not modal: the poll cycle and the window go on while the operator reads it.
     auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("О программе"),
                                 QStringLiteral("KORVAN PRO %1").arg(QStringLiteral(KORVAN_VERSION)),

@@ -2,7 +2,7 @@
 // open (the box runs a nested event loop).
 #pragma once
 
-#include "Commands.h"
+#include "StationMessages.h"
 
 #include <functional>
 #include <string>

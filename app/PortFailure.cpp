@@ -2,7 +2,7 @@
 
 #include "BCPort.h"
 #include "MessageBoxes.h"
-#include "PollHost.h"
+#include "StationMessages.h"
 
 #include <unistd.h>
 

@@ -12,7 +12,7 @@ using namespace korvan;
 
 void TWIN::TakeChoices() {
     // Until a unit has been shown the controls hold their start values, which nobody chose.
-    if (!Engine.UnitShown()) return;
+    if (!Link.Engine.UnitShown()) return;
     // The controls differ from the wanted image only by what the operator just did; a list that
     // announced its choice counts as closed.
     WindowControls chosen = Controls;
@@ -20,10 +20,10 @@ void TWIN::TakeChoices() {
     chosen.ctrl.SPD.droppedDown = false;
     for (UnitControls& unit : chosen.unit)
         unit.Ut.droppedDown = false;
-    RegisterImage image = Engine.WantedImage;
+    RegisterImage image = Link.Engine.WantedImage();
     korvan::ControlsToImage(chosen, image);
-    for (const Choice& choice : ChoicesBetween(Engine.WantedImage, image))
-        Engine.Choose(choice.reg, choice.mask, choice.value);
+    for (const Choice& choice : ChoicesBetween(Link.Engine.WantedImage(), image))
+        Link.Engine.Choose(choice.reg, choice.mask, choice.value);
 }
 
 void TWIN::SettingChosen() {
@@ -33,26 +33,26 @@ void TWIN::SettingChosen() {
 
 void TWIN::GO_BUTClick() {
     PullControls();
-    korvan::GO_BUTClick(Engine, Controls);
+    korvan::GO_BUTClick(Link.Engine, Controls);
     PushControls();
 }
 
 void TWIN::ST_BUTClick() {
     PullControls();
-    korvan::ST_BUTClick(Engine, Controls);
+    korvan::ST_BUTClick(Link.Engine, Controls);
     PushControls();
 }
 
 void TWIN::RES_BUTClick() {
-    korvan::RES_BUTClick(Engine, *this);
+    korvan::RES_BUTClick(Link.Engine, *this);
 }
 
 void TWIN::RESTOREClick() {
-    korvan::RESTOREClick(Engine, *this);
+    korvan::RESTOREClick(Link.Engine, *this);
 }
 
 void TWIN::FINDClick() {
-    korvan::FINDClick(Engine, *this);
+    korvan::FINDClick(Link.Engine, *this);
 }
 
 void TWIN::OUTMouseUp(int unit, int output) {
@@ -72,9 +72,9 @@ void TWIN::RELAYMouseUp(int relay) {
 // Names the refused settings as the window does: each setting whose bits the refused value would
 // have changed, with the value in its own words ("Скорость = 4800").
 void TWIN::ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) {
-    RegisterImage refused = Engine.ShownImage;
+    RegisterImage refused = Link.Engine.ShownImage();
     SetRegisterValue(refused, reg, value);
-    const std::uint16_t changed = value ^ RegisterValue(Engine.ShownImage, reg);
+    const std::uint16_t changed = value ^ RegisterValue(Link.Engine.ShownImage(), reg);
     WindowControls asRefused;
     ShownControls(refused, asRefused);
     QString settings;

@@ -1,6 +1,5 @@
-// TWIN: the serial link (start-up, port and speed changes, closing) and the poll cycle's reach
-// into the window. The engine's logic is in modbus/; here it meets the port, the timers and the
-// widgets.
+// TWIN: the link settings the operator chooses (port, speed, slave address), start-up and
+// closing, and what the link shows in the window. The line itself is StationLink's.
 #include "LinkLoss.h"
 #include "MessageBoxes.h"
 #include "PortFailure.h"
@@ -11,31 +10,13 @@
 #include "Binding.h"
 
 #include <QCloseEvent>
+#include <QSignalBlocker>
 
-#include <array>
 #include <exception>
 
 using namespace korvan;
 
 namespace {
-
-struct LineSpeed {
-    TBaudRate rate;
-    int intervalMs; // both timers: a read of 116 registers must fit in one interval
-};
-
-// The items of PCSPD, "1200" to "57600".
-constexpr std::array<LineSpeed, 7> kLineSpeeds{{
-    {br1200, 4000},
-    {br2400, 2000},
-    {br4800, 1000},
-    {br9600, 500},
-    {br19200, 500},
-    {br38400, 500},
-    {br57600, 500},
-}};
-
-constexpr int kStartIntervalMs = 500;
 
 // The cause of the start-up failure on a machine without serial ports, where the component only
 // knows that an empty name did not open.
@@ -44,25 +25,6 @@ constexpr char kNoPortsCause[] = "Последовательные порты н
 } // namespace
 
 void TWIN::ConnectHandlers() {
-    SEND_TIM.setTimerType(Qt::PreciseTimer);
-    SEND_TIM.setInterval(kStartIntervalMs);
-    TIMEOUT.setTimerType(Qt::PreciseTimer);
-    TIMEOUT.setInterval(kStartIntervalMs);
-    connect(&SEND_TIM, &QTimer::timeout, this, &TWIN::SEND_TIMTimer);
-    connect(&TIMEOUT, &QTimer::timeout, this, &TWIN::TIMEOUTTimer);
-
-    COMPORT.SetBaudRate(br9600);
-    COMPORT.SetByteSize(bs8);
-    COMPORT.SetParity(paNone);
-    COMPORT.SetStopBits(sb1);
-    COMPORT.SetInBufSize(2048);
-    COMPORT.SetOutBufSize(2048);
-    COMPORT.SetPort("COM3");
-    COMPORT.SetSyncMethod(smThreadSync);
-    COMPORT.OnRxChar = [this](TBComPort* Sender, std::int32_t Count) {
-        COMPORTRxChar(Sender, Count);
-    };
-
     const CommonWidgets& c = Widgets.ctrl;
     const auto checkEntries = [](TEditField* field, EntryRange range) {
         field->SetEntryCheck([range](const QString& entry) {
@@ -111,42 +73,21 @@ void TWIN::FormCreate() {
         const QSignalBlocker quiet(com);
         com->setCurrentIndex(com->count() - 1);
     }
-    COMPORT.SetPort(SelectedPort(com));
-    try {
-        OpenPort();
-        Journal.PortOpened(QString::fromStdString(COMPORT.Port()));
-    } catch (...) {
-        SEND_TIM.stop();
-        JournalPortError();
-        ReportPortFailure(ports.empty() ? kNoPortsCause
-                                        : PortFailureCause(std::current_exception()));
-    }
-    Engine.RxCount = 0;
+    Link.OpenAtStart(SelectedPort(com), ports.empty() ? kNoPortsCause : "");
     LayoutPanels();
-    Engine.SetStartValues();
+    Link.Engine.SetStartValues();
     ShowLinkLost();
-    Engine.LayoutCountdown = PollEngine::kLayoutCountdownStart;
 }
 
 void TWIN::COMChange() {
-    ForgetLostPort(); // the operator has chosen
+    Link.ForgetLostPort(); // the operator has chosen
     // Another port may lead to another unit: nothing meant for the old one goes out.
-    Engine.Restart();
-    try {
-        COMPORT.Close();
-        COMPORT.SetPort(SelectedPort(Widgets.ctrl.COM));
-        OpenPort();
-        Journal.PortChanged(QString::fromStdString(COMPORT.Port()));
-    } catch (...) {
-        // Polling stays stopped until the program is started again, as the message says.
-        SEND_TIM.stop();
-        JournalPortError();
-        ShowLinkLost();
-        ReportPortFailure(PortFailureCause(std::current_exception()));
-    }
+    Link.Engine.Restart();
+    Link.ChangePort(SelectedPort(Widgets.ctrl.COM));
 }
 
-// Devices came or went: the list follows; the selected port stays selected and is not reopened.
+// Devices came or went: the list follows; the selected port stays selected and is not reopened,
+// unless it is the lost one coming back.
 void TWIN::RefreshPortList() {
     std::vector<std::string> ports;
     try {
@@ -155,60 +96,42 @@ void TWIN::RefreshPortList() {
         return; // the list stays as it was
     }
     SetPortItems(Widgets.ctrl.COM, ports, true);
-    ReopenLostPortIfListed(ports);
+    Link.PortsListed(ports);
 }
 
 void TWIN::PCSPDChange() {
     const TDropList* pcspd = Widgets.ctrl.PCSPD;
     if (pcspd->DroppedDown()) return;
-    try {
-        COMPORT.Close();
-        const int index = pcspd->currentIndex();
-        if (index >= 0 && index < static_cast<int>(kLineSpeeds.size())) {
-            COMPORT.SetBaudRate(kLineSpeeds[index].rate);
-            SEND_TIM.setInterval(kLineSpeeds[index].intervalMs);
-            TIMEOUT.setInterval(kLineSpeeds[index].intervalMs);
-            Journal.SpeedChanged(pcspd->currentText());
-        }
-        OpenPort();
-    } catch (...) {
-        // A failed reopen leaves the port closed; the next poll tick reports it.
-        return;
-    }
-    // A lost device back before its list entry: polling resumes as it would from the list.
-    if (!lostPort_.empty()) LostPortReopened();
+    Link.ChangeSpeed(pcspd->currentIndex(), pcspd->currentText());
 }
 
 void TWIN::FormClose() {
-    try {
-        COMPORT.Close();
-    } catch (...) {
-    }
+    Link.Close();
 }
 
 void TWIN::SENDADRChange() {
     // Nothing pending for the unit at the old address may reach the new one.
-    Engine.Restart();
+    Link.Engine.Restart();
 }
 
 void TWIN::closeEvent(QCloseEvent* event) {
     // Closing the window finishes an entry like leaving the field does.
     if (auto* field = qobject_cast<TEditField*>(focusWidget())) field->FinishEdit();
-    Journal.StationStopped();
+    Link.Journal.StationStopped();
     FormClose();
     event->accept();
 }
 
 void TWIN::SEND_TIMTimer() {
-    Engine.SEND_TIMTimer();
+    Link.Engine.SEND_TIMTimer();
 }
 
 void TWIN::COMPORTRxChar(TBComPort*, std::int32_t Count) {
-    Engine.COMPORTRxChar(Count);
+    Link.Engine.COMPORTRxChar(Count);
 }
 
 void TWIN::TIMEOUTTimer() {
-    Engine.TIMEOUTTimer();
+    Link.Engine.TIMEOUTTimer();
 }
 
 void TWIN::EnsureControlsCurrent() {
@@ -227,43 +150,22 @@ std::string TWIN::SendAddressText() const {
     return Widgets.ctrl.SENDADR->Value().toStdString();
 }
 
-void TWIN::PortWrite(const std::uint8_t* data, int count) {
-    try {
-        COMPORT.Write(data, count);
-    } catch (...) {
-        portFailureCause_ = PortFailureCause(std::current_exception());
-        throw;
+void TWIN::ShowPortError(const std::string& cause) {
+    ReportPortFailure(cause);
+    controlsCurrent_ = false; // the operator had the window while the box was open
+}
+
+void TWIN::ShowPortNote(const QString& note) {
+    Widgets.ctrl.ONLINE->setToolTip(note);
+}
+
+void TWIN::PortRenamed(const std::string& port, const std::vector<std::string>& ports) {
+    TDropList* com = Widgets.ctrl.COM;
+    {
+        const QSignalBlocker quiet(com);
+        com->setCurrentIndex(com->findData(QByteArray::fromStdString(port)));
     }
-}
-
-int TWIN::PortRead(std::uint8_t* data, int count) {
-    try {
-        return COMPORT.Read(data, count);
-    } catch (...) {
-        portFailureCause_ = PortFailureCause(std::current_exception());
-        throw;
-    }
-}
-
-void TWIN::StartResponseTimer() {
-    if (!TIMEOUT.isActive()) TIMEOUT.start();
-}
-
-void TWIN::StopResponseTimer() {
-    TIMEOUT.stop();
-}
-
-bool TWIN::ResponseTimerRunning() const {
-    return TIMEOUT.isActive();
-}
-
-void TWIN::StopPollTimer() {
-    SEND_TIM.stop();
-}
-
-void TWIN::ShowPortError() {
-    JournalPortError();
-    PortFailed(portFailureCause_);
+    SetPortItems(com, ports, true); // the old name goes
 }
 
 // Every routine below works on the plain control state: the widgets are read into it first when
@@ -276,10 +178,6 @@ void TWIN::ImageToControls(const RegisterImage& image) {
     EnsureControlsCurrent();
     korvan::ImageToControls(image, Controls);
     PushControls();
-}
-
-void TWIN::FitPanelsToUnits() {
-    FitPanelsToUnits(Engine.LinkCredit, UnitCount(Engine.ShownImage));
 }
 
 int TWIN::GreyOutDisabledUnits(const RegisterImage& image) {

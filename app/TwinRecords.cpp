@@ -60,35 +60,35 @@ bool AskReportNames(QWidget* parent, QString& objectName, QString& engineer) {
 // ---- what the records reach in the station -------------------------------------------------
 
 bool TWIN::RecordsReady() {
-    if (Engine.LinkCredit > 0) return true;
-    const bool neverRead = Engine.ShownImage == RegisterImage{};
+    if (Link.Engine.LinkCredit() > 0) return true;
+    const bool neverRead = Link.Engine.ShownImage() == RegisterImage{};
     StationMessageBox(MessageKind::Error, neverRead ? kNotReadYet : kNotConnectedText);
     return false;
 }
 
 records::LinkFacts TWIN::RecordsLinkFacts() const {
     return {QDateTime::currentDateTime().toString(Qt::ISODate).toStdString(),
-            Station().toStdString(), COMPORT.Port(), Widgets.ctrl.PCSPD->currentText().toInt(),
+            Station().toStdString(), Link.COMPORT.Port(), Widgets.ctrl.PCSPD->currentText().toInt(),
             SlaveAddressFromText(Widgets.ctrl.SENDADR->Value().toStdString())};
 }
 
 RegisterImage TWIN::WantedNow() {
     EnsureControlsCurrent();
-    RegisterImage image = Engine.WantedImage;
+    RegisterImage image = Link.Engine.WantedImage();
     korvan::ControlsToImage(Controls, image);
     return image;
 }
 
 records::StationAccess TWIN::RecordsAccess() {
     records::StationAccess a;
-    a.linkUp = [this] { return Engine.LinkCredit > 0; };
-    a.confirmed = [this] { return Engine.ShownImage; };
+    a.linkUp = [this] { return Link.Engine.LinkCredit() > 0; };
+    a.confirmed = [this] { return Link.Engine.ShownImage(); };
     a.wanted = [this] { return WantedNow(); };
     a.throughWindow = [this](const RegisterImage& image) {
         EnsureControlsCurrent();
         WindowControls controls = Controls;
         korvan::ImageToControls(image, controls);
-        RegisterImage back = Engine.WantedImage;
+        RegisterImage back = Link.Engine.WantedImage();
         korvan::ControlsToImage(controls, back);
         return back;
     };
@@ -100,10 +100,11 @@ records::StationAccess TWIN::RecordsAccess() {
         PushControls();
         TakeChoices();
     };
-    a.exchangesEnd = [this] { return Traffic.End(); };
+    a.exchangesEnd = [this] { return Link.Traffic.End(); };
     a.writesSince = [this](std::uint64_t from, std::set<int>& sent, std::set<int>& echoed) {
-        for (std::uint64_t s = std::max(from, Traffic.FirstKept()); s < Traffic.End(); ++s) {
-            const ExchangeRecord& record = Traffic.At(s);
+        for (std::uint64_t s = std::max(from, Link.Traffic.FirstKept()); s < Link.Traffic.End();
+             ++s) {
+            const ExchangeRecord& record = Link.Traffic.At(s);
             if (record.request[1] != kWriteSingleRegister) continue;
             const int reg = record.request[2] << 8 | record.request[3];
             sent.insert(reg);
@@ -136,10 +137,10 @@ void TWIN::SaveSettings() {
 }
 
 std::string TWIN::SaveSettingsTo(const QString& path) {
-    if (Engine.LinkCredit == 0) return kNotConnectedText;
-    records::SettingsRecord record =
-        records::CaptureSettings(Engine.ShownImage, records::Catalogue().owned, RecordsLinkFacts());
-    records::NameRegisters(record, Engine.ShownImage);
+    if (Link.Engine.LinkCredit() == 0) return kNotConnectedText;
+    records::SettingsRecord record = records::CaptureSettings(
+        Link.Engine.ShownImage(), records::Catalogue().owned, RecordsLinkFacts());
+    records::NameRegisters(record, Link.Engine.ShownImage());
     return records::WriteFileAtomically(path.toStdString(), records::SettingsToJson(record));
 }
 
@@ -197,8 +198,8 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
     facts.port = QString::fromStdString(link.port);
     facts.speed = link.speed;
     facts.slaveAddress = link.slaveAddress;
-    facts.linkUp = Engine.LinkCredit > 0;
-    const TrafficCounters& c = Traffic.Counters();
+    facts.linkUp = Link.Engine.LinkCredit() > 0;
+    const TrafficCounters& c = Link.Traffic.Counters();
     facts.counters = {
         {QStringLiteral("Запросов"), c.requests},
         {QStringLiteral("Ответов принято"), c.Of(ExchangeVerdict::Good)},
@@ -213,7 +214,7 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
     };
     // The journal of this run; a long run gives only its last events, or the report would
     // run to hundreds of pages.
-    const EventLog& log = Journal.Log();
+    const EventLog& log = Link.Journal.Log();
     facts.eventsTotal = log.End();
     for (std::uint64_t s = std::max(log.FirstKept(),
                                     log.End() - std::min<std::uint64_t>(log.End(), kReportEvents));
@@ -223,7 +224,7 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
                                    .arg(TimeText(event.time), UnitText(event.unit), event.text));
     }
     return records::WriteReportPdf(path.toStdString(),
-                                   records::ReportHtml(facts, Engine.ShownImage));
+                                   records::ReportHtml(facts, Link.Engine.ShownImage()));
 }
 
 records::CompareWindow* TWIN::CompareView() const {

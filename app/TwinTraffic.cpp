@@ -12,9 +12,6 @@
 using namespace korvan;
 
 void TWIN::ConnectTrafficView() {
-    ExchangeObservers.Add(&Traffic);
-    Engine.SetExchangeObserver(&ExchangeObservers);
-
     Widgets.ctrl.ONLINE->installEventFilter(this);
     if (QWidget* label = Widgets.ctrl.CTRL->findChild<QWidget*>(QStringLiteral("Labonline")))
         label->installEventFilter(this);
@@ -24,7 +21,7 @@ void TWIN::ConnectTrafficView() {
 
 void TWIN::OpenTrafficView() {
     if (!trafficView_) {
-        trafficView_ = new TrafficWindow(Traffic, this);
+        trafficView_ = new TrafficWindow(Link.Traffic, this);
         connect(trafficView_, &TrafficWindow::SaveFailed, this, [] {
             StationMessageBox(MessageKind::Error, "Не удалось сохранить журнал обмена.");
         });
@@ -42,11 +39,11 @@ QString TWIN::StripToolTip(int panel) const {
 
     const int unit = panel - 1;
     const char* state = "норма";
-    if (Engine.LinkCredit == 0)
+    if (Link.Engine.LinkCredit() == 0)
         state = "нет связи";
-    else if (DriveTypeCodeOf(Engine.ShownImage, unit) == 0)
+    else if (DriveTypeCodeOf(Link.Engine.ShownImage(), unit) == 0)
         state = "не используется";
-    else if (RegisterValue(Engine.ShownImage, reg::UnitBlock(unit) + reg::UnitFaults) != 0)
+    else if (RegisterValue(Link.Engine.ShownImage(), reg::UnitBlock(unit) + reg::UnitFaults) != 0)
         state = "неисправность";
     return Widgets.unit[unit].NAME->text() + QStringLiteral(": ") + QString::fromUtf8(state);
 }

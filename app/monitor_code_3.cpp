@@ -47,10 +47,9 @@ TWIN::TWIN(QWidget* parent)
 
     ConnectHandlers();
     ConnectTrafficView();
-    ConnectJournal();
     ConnectExtrasMenu();
     view_.WatchChanges(this, [this] { controlsCurrent_ = false; });
-    SEND_TIM.start(); // polls from the window's creation on; only a port failure stops it
+    Link.StartPolling(); // polls from the window's creation on; only a port failure stops it
     FormCreate();
 }
 

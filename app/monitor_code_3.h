@@ -2,21 +2,16 @@
 // side by side over a stretched background picture, scrolling when they do not fit.
 #pragma once
 
-#include "BCPort.h"
 #include "BackgroundImage.h"
 #include "Commands.h"
 #include "ControlsModel.h"
 #include "ControlsView.h"
-#include "EventJournal.h"
 #include "PanelLayout.h"
-#include "PollEngine.h"
-#include "PollHost.h"
-#include "TrafficLog.h"
+#include "StationLink.h"
 #include "WindowWidgets.h"
 
 #include <QPointer>
 #include <QScrollArea>
-#include <QTimer>
 
 namespace korvan {
 namespace records {
@@ -29,7 +24,7 @@ class JournalWindow;
 class TrafficWindow;
 } // namespace korvan
 
-class TWIN : public QScrollArea, private korvan::PollHost, private korvan::MessageHost {
+class TWIN : public QScrollArea, private korvan::LinkView, private korvan::MessageHost {
     Q_OBJECT
   public:
     static constexpr int kDesignWidth = 1386;
@@ -55,9 +50,7 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
 
     void LayoutPanels();
     // Panel widths from the number of units on the network (low byte of register 85).
-    void FitPanelsToUnits(int linkCredit, int unitCount);
-    // The same with the poll engine's LinkCredit and the UnitCount of its confirmed image.
-    void FitPanelsToUnits() override;
+    void FitPanelsToUnits(int linkCredit, int unitCount) override;
 
     korvan::layout::PanelWidths PanelWidths() const;
     QWidget* Client() const { return client_; }
@@ -70,18 +63,9 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     void CTRLClick(QObject* Sender);
     void DEV_kClick(QObject* Sender); // DEV_0 .. DEV_9
 
-    // The serial link and the poll cycle.
-    korvan::TBComPort COMPORT;
-    QTimer SEND_TIM; // poll tick
-    QTimer TIMEOUT;  // closes the exchange one interval after the send
-    // Every closed exchange, whether or not anyone looks; declared before the engine that
-    // reports to it, so it outlives the engine.
-    korvan::TrafficLog Traffic;
-    // What happened to the units during this run.
-    korvan::EventJournal Journal;
-    // The engine's one observer, handing each exchange to the record and then the journal.
-    korvan::ExchangeFanOut ExchangeObservers;
-    korvan::PollEngine Engine{static_cast<korvan::PollHost&>(*this)};
+    // The serial link: the port COMPORT, the timers SEND_TIM and TIMEOUT, the poll engine, the
+    // traffic record and the event journal. The window is its view.
+    korvan::StationLink Link{static_cast<korvan::LinkView&>(*this)};
 
     void FormCreate();
     void COMChange();
@@ -142,15 +126,11 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // What the poll engine reaches in the window.
+    // What the link and its poll engine show in the window.
     std::string SendAddressText() const override;
-    void PortWrite(const std::uint8_t* data, int count) override;
-    int PortRead(std::uint8_t* data, int count) override;
-    void StartResponseTimer() override;
-    void StopResponseTimer() override;
-    bool ResponseTimerRunning() const override;
-    void StopPollTimer() override;
-    void ShowPortError() override;
+    void ShowPortError(const std::string& cause) override;
+    void ShowPortNote(const QString& note) override;
+    void PortRenamed(const std::string& port, const std::vector<std::string>& ports) override;
     void ImageToControls(const korvan::RegisterImage& image) override;
     int GreyOutDisabledUnits(const korvan::RegisterImage& image) override;
     void ShowLinkLost() override;
@@ -159,15 +139,6 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
 
     // Hands the engine what differs between its wanted image and the controls as they are now.
     void TakeChoices();
-
-    // The open port failed while polling (device gone, hang-up, I/O error): it is closed at
-    // once, its locks with it, the failure is shown once, and the same name is waited for in the
-    // port list; when it is back the port opens again and polling resumes.
-    void OpenPort(); // COMPORT.Open, noting the USB serial number of the device
-    void PortFailed(const std::string& cause);
-    void ReopenLostPortIfListed(const std::vector<std::string>& ports);
-    void LostPortReopened();
-    void ForgetLostPort();
 
     // Pushes the control state when a display routine changed it.
     void PushIfChanged(const korvan::WindowControls& before);
@@ -181,8 +152,6 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::records::LinkFacts RecordsLinkFacts() const;
     korvan::RegisterImage WantedNow();
     korvan::records::StationAccess RecordsAccess();
-    void ConnectJournal();
-    void JournalPortError(); // the port's failure, as the error box tells it
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);
     void UnfoldPanel(int panel);
@@ -191,10 +160,6 @@ class TWIN : public QScrollArea, private korvan::PollHost, private korvan::Messa
     korvan::TBackground* BACKGROUND; // behind the scrollable area, as large as the client area
     korvan::ControlsView view_;
     bool controlsCurrent_ = false; // Controls matches the widgets: none has changed since read
-    std::string portFailureCause_; // of the last failed transfer
-    std::string lostPort_;         // the port whose device failed, until it opens again
-    std::string openSerial_;       // USB serial number of the open port's device, if any
-    std::string lostSerial_;       // the same of the lost port's
     korvan::TrafficWindow* trafficView_ = nullptr;
     korvan::ExtrasMenu* extras_ = nullptr;
     QPointer<korvan::records::CompareWindow> compareView_;

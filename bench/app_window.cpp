@@ -3,6 +3,7 @@
 // changes nothing.
 #include "MessageBoxes.h"
 #include "ModbusFrames.h"
+#include "PollEngineProbe.h"
 #include "PosixWin32.h"
 #include "StationLook.h"
 #include "UnitNetwork.h"
@@ -179,21 +180,22 @@ void BM_UnchangedReplyClosed(benchmark::State& state) {
     TWIN win;
     ShowAt(win, TWIN::kDesignWidth, TWIN::kDesignHeight);
     const std::vector<std::uint8_t> reply = SteadyReply();
-    PollEngine& engine = win.Engine;
-    engine.ReadCount = PollEngine::kExtendedReadCount;
-    engine.ReadLength = 2 * PollEngine::kExtendedReadCount;
+    PollEngine& engine = win.Link.Engine;
+    test::PollEngineProbe::StateOf(engine).ReadCount = PollEngine::kExtendedReadCount;
+    test::PollEngineProbe::StateOf(engine).ReadLength = 2 * PollEngine::kExtendedReadCount;
     // The request the reply answers; its write fails on this machine's missing port, and the
     // error box is answered at once.
     win.SEND_TIMTimer();
     const auto closeExchange = [&] {
-        std::copy(reply.begin(), reply.end(), engine.RxBuffer.begin());
-        engine.RxCount = static_cast<int>(reply.size());
+        std::copy(reply.begin(), reply.end(),
+                  test::PollEngineProbe::StateOf(engine).RxBuffer.begin());
+        test::PollEngineProbe::StateOf(engine).RxCount = static_cast<int>(reply.size());
         win.TIMEOUTTimer();
     };
     closeExchange(); // applied: the window shows the network
     QApplication::processEvents();
     closeExchange();
-    if (engine.PendingWrite || engine.LinkCredit != PollEngine::kLinkCreditFull) {
+    if (engine.PendingWrite() || engine.LinkCredit() != PollEngine::kLinkCreditFull) {
         state.SkipWithError("the reply does not leave the window steady");
         return;
     }

@@ -30,13 +30,13 @@ struct Figures {
 
 // Waits for `count` more exchanges and describes their periods, as the traffic record saw them.
 Figures Measure(TWIN& win, int count) {
-    const std::uint64_t from = win.Traffic.End();
-    if (!QTest::qWaitFor([&] { return win.Traffic.End() >= from + count + 1; }, count * 2000))
+    const std::uint64_t from = win.Link.Traffic.End();
+    if (!QTest::qWaitFor([&] { return win.Link.Traffic.End() >= from + count + 1; }, count * 2000))
         return {};
     Figures f;
     for (std::uint64_t s = from + 1; s <= from + count; ++s) {
         const double period = std::chrono::duration<double, std::milli>(
-                                  win.Traffic.At(s).sentAt - win.Traffic.At(s - 1).sentAt)
+                                  win.Link.Traffic.At(s).sentAt - win.Link.Traffic.At(s - 1).sentAt)
                                   .count();
         f.meanPeriodMs += period / count;
         f.maxPeriodMs = std::max(f.maxPeriodMs, period);
@@ -108,44 +108,44 @@ int main(int argc, char** argv) {
     TWIN win;
     win.ShowAtStart();
     if (!QTest::qWaitForWindowExposed(&win) ||
-        !QTest::qWaitFor([&] { return win.Engine.LinkCredit > 0; }, 10000) ||
-        !QTest::qWaitFor([&] { return win.Traffic.End() >= 3; }, 10000)) {
+        !QTest::qWaitFor([&] { return win.Link.Engine.LinkCredit() > 0; }, 10000) ||
+        !QTest::qWaitFor([&] { return win.Link.Traffic.End() >= 3; }, 10000)) {
         std::fprintf(stderr, "no link\n");
         return 1;
     }
 
     // A read the engine applied, closed again on the unchanged images: the journal's share of
     // every steady poll.
-    std::uint64_t good = win.Traffic.End() - 1;
-    while (win.Traffic.At(good).verdict != ExchangeVerdict::Good ||
-           win.Traffic.At(good).request[1] != 3)
+    std::uint64_t good = win.Link.Traffic.End() - 1;
+    while (win.Link.Traffic.At(good).verdict != ExchangeVerdict::Good ||
+           win.Link.Traffic.At(good).request[1] != 3)
         --good;
-    const ExchangeRecord read = win.Traffic.At(good);
-    const std::uint64_t eventsBefore = win.Journal.Log().End();
+    const ExchangeRecord read = win.Link.Traffic.At(good);
+    const std::uint64_t eventsBefore = win.Link.Journal.Log().End();
     constexpr int kCalls = 200000;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kCalls; ++i)
-        win.Journal.ExchangeClosed(read);
+        win.Link.Journal.ExchangeClosed(read);
     const double ns =
         std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
         kCalls;
     std::printf("unchanged poll: %.1f ns in the journal per exchange (%llu events from %d calls)\n",
-                ns, static_cast<unsigned long long>(win.Journal.Log().End() - eventsBefore),
+                ns, static_cast<unsigned long long>(win.Link.Journal.Log().End() - eventsBefore),
                 kCalls);
 
     // A full journal for the view to open over.
-    while (win.Journal.Log().End() < static_cast<std::uint64_t>(EventLog::kCapacity) + 10)
-        win.Journal.SpeedChanged(QString::number(win.Journal.Log().End()));
+    while (win.Link.Journal.Log().End() < static_cast<std::uint64_t>(EventLog::kCapacity) + 10)
+        win.Link.Journal.SpeedChanged(QString::number(win.Link.Journal.Log().End()));
 
-    std::uint64_t events = win.Journal.Log().End();
+    std::uint64_t events = win.Link.Journal.Log().End();
     const Figures closed = Measure(win, count);
-    Print("journal full, view closed", closed, win.Journal.Log().End() - events);
+    Print("journal full, view closed", closed, win.Link.Journal.Log().End() - events);
     win.OpenJournalView();
     if (!QTest::qWaitForWindowExposed(win.JournalView())) return 1;
-    events = win.Journal.Log().End();
+    events = win.Link.Journal.Log().End();
     const Figures open = Measure(win, count);
-    Print("journal full, view open, following", open, win.Journal.Log().End() - events);
+    Print("journal full, view open, following", open, win.Link.Journal.Log().End() - events);
     std::printf("rows in the view: %d, dropped: %llu\n", win.JournalView()->Model().rowCount(),
-                static_cast<unsigned long long>(win.Journal.Log().Dropped()));
+                static_cast<unsigned long long>(win.Link.Journal.Log().Dropped()));
     return 0;
 }

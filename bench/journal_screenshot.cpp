@@ -44,10 +44,11 @@ int main(int argc, char** argv) {
 
     // Waits until the journal holds `count` more events.
     const auto events = [&](int count) {
-        const std::uint64_t until = win.Journal.Log().End() + static_cast<std::uint64_t>(count);
-        return QTest::qWaitFor([&] { return win.Journal.Log().End() >= until; }, 20000);
+        const std::uint64_t until =
+            win.Link.Journal.Log().End() + static_cast<std::uint64_t>(count);
+        return QTest::qWaitFor([&] { return win.Link.Journal.Log().End() >= until; }, 20000);
     };
-    bool ok = QTest::qWaitFor([&] { return win.Journal.Log().End() >= 7; }, 20000);
+    bool ok = QTest::qWaitFor([&] { return win.Link.Journal.Log().End() >= 7; }, 20000);
     sim.Command("set 10 4"); // module 1: input 3
     ok = ok && events(1);
     sim.Command("set 25 16"); // module 3: input 1 at fault

@@ -15,7 +15,7 @@ namespace {
 using namespace korvan;
 
 // A host whose port always holds the same read reply and whose controls match the image.
-class QuietHost : public PollHost {
+class QuietHost : public PollLine, public PollView {
   public:
     RegisterImage registers{};
     std::array<std::uint8_t, 256> reply{};
@@ -39,10 +39,9 @@ class QuietHost : public PollHost {
     void StartResponseTimer() override { responseRunning = true; }
     void StopResponseTimer() override { responseRunning = false; }
     bool ResponseTimerRunning() const override { return responseRunning; }
-    void StopPollTimer() override {}
-    void ShowPortError() override {}
+    void PortFailed(std::exception_ptr) override {}
     void ImageToControls(const RegisterImage& image) override { benchmark::DoNotOptimize(image); }
-    void FitPanelsToUnits() override {}
+    void FitPanelsToUnits(int, int) override {}
     int GreyOutDisabledUnits(const RegisterImage&) override { return 0; }
     void ShowLinkLost() override {}
     void SetOnlineColour(Colour colour) override { benchmark::DoNotOptimize(colour); }
@@ -63,7 +62,7 @@ class QuietHost : public PollHost {
 void UnchangedExchange(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     QuietHost host;
-    PollEngine engine(host);
+    PollEngine engine(host, host);
     engine.SetStartValues();
     // With range(1) set, the traffic record listens, as it always does in the station.
     TrafficLog record;
@@ -79,7 +78,7 @@ void UnchangedExchange(benchmark::State& state) {
         engine.COMPORTRxChar(host.replyLength);
         engine.TIMEOUTTimer();
     }
-    if (engine.LinkCredit != 3 || engine.ReadCount != count) {
+    if (engine.LinkCredit() != 3 || engine.ReadCount() != count) {
         state.SkipWithError("the engine did not settle on the reply");
         return;
     }
@@ -88,7 +87,7 @@ void UnchangedExchange(benchmark::State& state) {
         engine.COMPORTRxChar(host.replyLength);
         engine.TIMEOUTTimer();
     }
-    if (engine.LinkCredit != 3 || engine.PendingWrite)
+    if (engine.LinkCredit() != 3 || engine.PendingWrite())
         state.SkipWithError("an exchange was not applied as unchanged");
 }
 BENCHMARK(UnchangedExchange)

@@ -27,15 +27,15 @@ struct Figures {
 
 // Waits for `count` more exchanges and describes them.
 Figures Measure(TWIN& win, int count) {
-    const std::uint64_t from = win.Traffic.End();
-    if (!QTest::qWaitFor([&] { return win.Traffic.End() >= from + count + 1; }, count * 2000))
+    const std::uint64_t from = win.Link.Traffic.End();
+    if (!QTest::qWaitFor([&] { return win.Link.Traffic.End() >= from + count + 1; }, count * 2000))
         return {};
     Figures f;
     int latencies = 0;
     for (std::uint64_t s = from + 1; s <= from + count; ++s) {
-        const ExchangeRecord& e = win.Traffic.At(s);
+        const ExchangeRecord& e = win.Link.Traffic.At(s);
         const double period =
-            std::chrono::duration<double, std::milli>(e.sentAt - win.Traffic.At(s - 1).sentAt)
+            std::chrono::duration<double, std::milli>(e.sentAt - win.Link.Traffic.At(s - 1).sentAt)
                 .count();
         f.meanPeriodMs += period / count;
         f.maxPeriodMs = std::max(f.maxPeriodMs, period);
@@ -80,14 +80,14 @@ int main(int argc, char** argv) {
     TWIN win;
     win.ShowAtStart();
     if (!QTest::qWaitForWindowExposed(&win) ||
-        !QTest::qWaitFor([&] { return win.Engine.LinkCredit > 0; }, 10000)) {
+        !QTest::qWaitFor([&] { return win.Link.Engine.LinkCredit() > 0; }, 10000)) {
         std::fprintf(stderr, "no link\n");
         return 1;
     }
     // Fill the record so that the open view starts with a full ring of rows.
-    const ExchangeRecord filler = win.Traffic.At(win.Traffic.End() - 1);
-    while (win.Traffic.Size() < TrafficLog::kCapacity)
-        win.Traffic.ExchangeClosed(filler);
+    const ExchangeRecord filler = win.Link.Traffic.At(win.Link.Traffic.End() - 1);
+    while (win.Link.Traffic.Size() < TrafficLog::kCapacity)
+        win.Link.Traffic.ExchangeClosed(filler);
 
     Print("view closed", Measure(win, count));
     win.OpenTrafficView();

@@ -43,8 +43,8 @@ int main(int argc, char** argv) {
 
     // Waits until `count` more exchanges have closed.
     const auto exchanges = [&](int count) {
-        const std::uint64_t until = win.Traffic.End() + static_cast<std::uint64_t>(count);
-        return QTest::qWaitFor([&] { return win.Traffic.End() >= until; }, 20000);
+        const std::uint64_t until = win.Link.Traffic.End() + static_cast<std::uint64_t>(count);
+        return QTest::qWaitFor([&] { return win.Link.Traffic.End() >= until; }, 20000);
     };
     bool ok = exchanges(3);
     QTest::mouseClick(win.findChild<TIndicator*>("OUT1_0"), Qt::LeftButton);

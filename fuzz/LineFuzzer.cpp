@@ -179,7 +179,7 @@ struct Unit {
 };
 
 // The window, reduced to the state of its controls, with the real binding and display routines.
-class Host : public PollHost, public ExchangeObserver {
+class Host : public PollLine, public PollView, public ExchangeObserver {
   public:
     WindowControls controls;
     Line line;
@@ -202,12 +202,11 @@ class Host : public PollHost, public ExchangeObserver {
     void StartResponseTimer() override { responseRunning = true; }
     void StopResponseTimer() override { responseRunning = false; }
     bool ResponseTimerRunning() const override { return responseRunning; }
-    void StopPollTimer() override {}
-    void ShowPortError() override {}
+    void PortFailed(std::exception_ptr) override {}
     void ImageToControls(const RegisterImage& image) override {
         korvan::ImageToControls(image, controls);
     }
-    void FitPanelsToUnits() override {}
+    void FitPanelsToUnits(int, int) override {}
     int GreyOutDisabledUnits(const RegisterImage& image) override {
         return korvan::GreyOutDisabledUnits(image, controls);
     }
@@ -281,16 +280,16 @@ void TakeChoices(Host& host, PollEngine& engine) {
     chosen.ctrl.SPD.droppedDown = false;
     for (UnitControls& u : chosen.unit)
         u.Ut.droppedDown = false;
-    RegisterImage image = engine.WantedImage;
+    RegisterImage image = engine.WantedImage();
     ControlsToImage(chosen, image);
-    for (const Choice& choice : ChoicesBetween(engine.WantedImage, image))
+    for (const Choice& choice : ChoicesBetween(engine.WantedImage(), image))
         engine.Choose(choice.reg, choice.mask, choice.value);
 }
 
 // The operator's action on one field, as the operator means it: recorded when it changes what
 // the window shows as wanted, then handed over as the window does.
 void Act(Host& host, PollEngine& engine, int reg, std::uint16_t field, std::uint16_t value) {
-    const std::uint16_t shown = RegisterValue(engine.WantedImage, reg);
+    const std::uint16_t shown = RegisterValue(engine.WantedImage(), reg);
     if (engine.UnitShown() && ((shown ^ value) & field) != 0) {
         host.oracle.Choose(reg, field, value);
         ++figures.choices;
@@ -412,7 +411,7 @@ void PressCommand(Host& host, PollEngine& engine, Input& in) {
     const int which = in.Byte() % 4;
     if (which < 2) {
         const std::uint16_t value = which == 0 ? kCommandStart : kCommandStop;
-        const std::uint16_t shown = RegisterValue(engine.WantedImage, reg::CommandSignal);
+        const std::uint16_t shown = RegisterValue(engine.WantedImage(), reg::CommandSignal);
         if (((shown ^ value) & 0x00FF) != 0) host.oracle.Choose(reg::CommandSignal, 0x00FF, value);
         if (which == 0)
             GO_BUTClick(engine, host.controls);
@@ -485,8 +484,8 @@ void SetRegisters(RegisterImage& registers, Input& in, int count) {
 void CheckNothingLost(const Host& host, const PollEngine& engine) {
     for (int r = 0; r < kRegisterCount; ++r) {
         const std::uint16_t mask = host.oracle.mask[r];
-        if ((RegisterValue(engine.WantedImage, r) ^ host.oracle.value[r]) & mask)
-            Finding("a choice lost", r, RegisterValue(engine.WantedImage, r));
+        if ((RegisterValue(engine.WantedImage(), r) ^ host.oracle.value[r]) & mask)
+            Finding("a choice lost", r, RegisterValue(engine.WantedImage(), r));
     }
     if (engine.ServiceCommandWaiting() != host.oracle.command)
         Finding("a service command lost or revived", reg::ServiceCommand,
@@ -497,7 +496,7 @@ void CheckNothingLost(const Host& host, const PollEngine& engine) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Host host;
-    PollEngine engine(host);
+    PollEngine engine(host, host);
     engine.SetExchangeObserver(&host);
     engine.SetStartValues();
     korvan::ShowLinkLost(host.controls);

@@ -1,7 +1,6 @@
 #include "EventJournal.h"
 
 #include "Catalogue.h"
-#include "Commands.h"
 #include "ModbusFrames.h"
 #include "PollEngine.h"
 #include "WindowDescription.h"
@@ -149,7 +148,7 @@ void EventJournal::Confirm(int reg) {
         pending_.reset();
     }
     if (reg >= 0 && reg < kRegisterCount)
-        SetRegisterValue(last_, reg, RegisterValue(engine_->ShownImage, reg));
+        SetRegisterValue(last_, reg, RegisterValue(engine_->ShownImage(), reg));
 }
 
 void EventJournal::Unconfirmed() {
@@ -169,7 +168,7 @@ void EventJournal::LinkLost() {
 }
 
 void EventJournal::ReadApplied(int bytes) {
-    const RegisterImage& shown = engine_->ShownImage;
+    const RegisterImage& shown = engine_->ShownImage();
     bytes = std::clamp(bytes, 0, static_cast<int>(shown.size()));
     // Registers read for the first time (the wider read of a newer unit) are news, not changes.
     if (bytes > known_) {
@@ -193,7 +192,7 @@ void EventJournal::Connected() {
         everConnected_ ? QStringLiteral("связь восстановлена")
                        : QStringLiteral("связь установлена"));
     everConnected_ = true;
-    const RegisterImage& now = engine_->ShownImage;
+    const RegisterImage& now = engine_->ShownImage();
     const std::vector<QString> words = ImageWords(now);
     const std::vector<CatalogueItem>& items = CatalogueItems();
     for (int unit = 0; unit < kUnitPanels; ++unit) {

@@ -20,12 +20,12 @@ constexpr int kMaxReadLength = PollEngine::kRxCapacity - kReplyDataOffset;
 } // namespace
 
 void PollEngine::SetStartValues() {
-    RxCount = 0;
-    PendingWrite = false;
-    LinkCredit = 0;
-    ReadCount = kBaseReadCount;
-    ReadLength = 2 * kBaseReadCount;
-    LayoutCountdown = kLayoutCountdownStart;
+    s_.RxCount = 0;
+    s_.PendingWrite = false;
+    s_.LinkCredit = 0;
+    s_.ReadCount = kBaseReadCount;
+    s_.ReadLength = 2 * kBaseReadCount;
+    s_.LayoutCountdown = kLayoutCountdownStart;
 }
 
 void PollEngine::Choose(int reg, std::uint16_t mask, std::uint16_t value) {
@@ -34,7 +34,7 @@ void PollEngine::Choose(int reg, std::uint16_t mask, std::uint16_t value) {
         return;
     // What is wanted already (the unit's value, or an open choice) is no new choice: a start
     // pressed on a started unit must not restart it once it has stopped by itself.
-    if (((RegisterValue(WantedImage, reg) ^ value) & mask) == 0) return;
+    if (((RegisterValue(s_.WantedImage, reg) ^ value) & mask) == 0) return;
     chosenValue_[reg] = static_cast<std::uint16_t>((chosenValue_[reg] & ~mask) | (value & mask));
     chosenMask_[reg] |= mask;
     ShowWanted(reg);
@@ -50,8 +50,8 @@ std::uint16_t PollEngine::ChosenBits(int reg) const {
 
 void PollEngine::Restart() {
     // A reply still on its way belongs to the old unit: its exchange is closed unjudged.
-    host_.StopResponseTimer();
-    RxBuffer.fill(0);
+    line_.StopResponseTimer();
+    s_.RxBuffer.fill(0);
     arrived_ = 0;
     chosenMask_.fill(0);
     serviceCommand_ = -1;
@@ -60,14 +60,14 @@ void PollEngine::Restart() {
     extendedRefused_ = false;
     controlsShown_ = false;
     SetStartValues();
-    WantedImage = ShownImage;
-    host_.ShowLinkLost();
+    s_.WantedImage = s_.ShownImage;
+    view_.ShowLinkLost();
 }
 
 void PollEngine::ShowWanted(int reg) {
     const std::uint16_t mask = chosenMask_[reg];
-    SetRegisterValue(WantedImage, reg,
-                     static_cast<std::uint16_t>((RegisterValue(ShownImage, reg) & ~mask) |
+    SetRegisterValue(s_.WantedImage, reg,
+                     static_cast<std::uint16_t>((RegisterValue(s_.ShownImage, reg) & ~mask) |
                                                 (chosenValue_[reg] & mask)));
 }
 
@@ -93,34 +93,33 @@ void PollEngine::ForgetChoice(int reg) {
 void PollEngine::SEND_TIMTimer() {
     // Both timers share one interval, so the response timer may be due at this very moment: the
     // exchange in flight is closed first, or its reply would be judged against the next request.
-    if (host_.ResponseTimerRunning()) TIMEOUTTimer();
+    if (line_.ResponseTimerRunning()) TIMEOUTTimer();
 
-    const std::uint8_t address = SlaveAddressFromText(host_.SendAddressText());
-    const bool service = PendingWrite && PendingRegister == reg::ServiceCommand;
-    if (service && serviceCommand_ < 0) PendingWrite = false; // nothing left to send there
-    Request request = PendingWrite ? WriteRequest(address, PendingRegister, WantedImage)
-                                   : ReadRequest(address, ReadCount);
-    RxCount = 0;
+    const std::uint8_t address = SlaveAddressFromText(line_.SendAddressText());
+    const bool service = s_.PendingWrite && s_.PendingRegister == reg::ServiceCommand;
+    if (service && serviceCommand_ < 0) s_.PendingWrite = false; // nothing left to send there
+    Request request = s_.PendingWrite ? WriteRequest(address, s_.PendingRegister, s_.WantedImage)
+                                      : ReadRequest(address, s_.ReadCount);
+    s_.RxCount = 0;
     // Register 95 takes one-shot service commands: each press is sent once, with the high byte
     // as the unit last reported it, and never again, not even when this write gets no reply.
-    if (PendingWrite && service) {
+    if (s_.PendingWrite && service) {
         request[5] = static_cast<std::uint8_t>(serviceCommand_);
         serviceCommand_ = -1;
-        PendingWrite = false;
+        s_.PendingWrite = false;
     }
-    host_.StartResponseTimer();
+    line_.StartResponseTimer();
     SealRequest(request);
     sent_ = request;
     arrived_ = 0;
     try {
-        host_.PortWrite(request.data(), kRequestLength);
+        line_.PortWrite(request.data(), kRequestLength);
         writtenAt_ = std::chrono::steady_clock::now();
         sentAt_ = std::chrono::system_clock::now();
     } catch (const std::exception&) {
-        host_.StopResponseTimer();
-        host_.StopPollTimer();
-        host_.ShowLinkLost();
-        host_.ShowPortError();
+        // Nothing went out, so nothing can come back: the exchange closes here.
+        line_.StopResponseTimer();
+        line_.PortFailed(std::current_exception());
     }
 }
 
@@ -129,21 +128,20 @@ void PollEngine::COMPORTRxChar(int Count) {
     // someone else): everything waiting is read, what does not fit RxBuffer is dropped, so the
     // surplus cannot spill into the next exchange.
     std::array<std::uint8_t, kRxCapacity> received;
-    const int start = std::clamp(RxCount, 0, kRxCapacity);
-    RxCount = start;
+    const int start = std::clamp(s_.RxCount, 0, kRxCapacity);
+    s_.RxCount = start;
     int remaining = Count;
     while (remaining > 0) {
         const int chunk = std::min(remaining, kRxCapacity);
         int got = 0;
         try {
-            got = host_.PortRead(received.data(), chunk);
+            got = line_.PortRead(received.data(), chunk);
         } catch (const std::exception&) {
             // Nothing of this event is kept; the open exchange then fails when it closes.
-            std::fill(RxBuffer.begin() + start, RxBuffer.begin() + RxCount, std::uint8_t{0});
-            RxCount = start;
-            host_.StopPollTimer();
-            host_.ShowLinkLost();
-            host_.ShowPortError();
+            std::fill(s_.RxBuffer.begin() + start, s_.RxBuffer.begin() + s_.RxCount,
+                      std::uint8_t{0});
+            s_.RxCount = start;
+            line_.PortFailed(std::current_exception());
             return;
         }
         got = std::clamp(got, 0, chunk);
@@ -151,9 +149,9 @@ void PollEngine::COMPORTRxChar(int Count) {
             arrived_ += got;
             lastArrival_ = std::chrono::steady_clock::now();
         }
-        const int kept = std::min(got, kRxCapacity - RxCount);
-        std::copy_n(received.begin(), kept, RxBuffer.begin() + RxCount);
-        RxCount += kept;
+        const int kept = std::min(got, kRxCapacity - s_.RxCount);
+        std::copy_n(received.begin(), kept, s_.RxBuffer.begin() + s_.RxCount);
+        s_.RxCount += kept;
         if (got < chunk) break; // the queue is empty
         remaining -= chunk;
     }
@@ -164,8 +162,8 @@ void PollEngine::TIMEOUTTimer() {
     // reply from another address or a stray frame with a good CRC is a failed exchange, or its
     // data would land in the wrong registers and be written back to the unit.
     ReplyJudgement judgement =
-        JudgeReply(sent_, RxBuffer.data(), std::clamp(RxCount, 0, kRxCapacity));
-    const bool linkWasUp = LinkCredit > 0;
+        JudgeReply(sent_, s_.RxBuffer.data(), std::clamp(s_.RxCount, 0, kRxCapacity));
+    const bool linkWasUp = s_.LinkCredit > 0;
     bool abandoned = false;
     switch (judgement.verdict) {
     case ExchangeVerdict::Good:
@@ -180,18 +178,18 @@ void PollEngine::TIMEOUTTimer() {
     default:
         FailExchange();
     }
-    ReportExchange(judgement, linkWasUp && LinkCredit == 0, abandoned);
+    ReportExchange(judgement, linkWasUp && s_.LinkCredit == 0, abandoned);
 
-    host_.StopResponseTimer();
-    RxBuffer.fill(0);
+    line_.StopResponseTimer();
+    s_.RxBuffer.fill(0);
 }
 
 void PollEngine::ReportExchange(const ReplyJudgement& judgement, bool linkLost, bool abandoned) {
     if (observer_ == nullptr) return;
     ExchangeRecord record;
     record.request = sent_;
-    record.receivedCount = std::clamp(RxCount, 0, kRxCapacity);
-    std::copy_n(RxBuffer.begin(), record.receivedCount, record.received.begin());
+    record.receivedCount = std::clamp(s_.RxCount, 0, kRxCapacity);
+    std::copy_n(s_.RxBuffer.begin(), record.receivedCount, record.received.begin());
     record.arrivedCount = arrived_;
     record.sentAt = sentAt_;
     if (arrived_ > 0)
@@ -209,43 +207,44 @@ void PollEngine::ApplyReadReply() {
     // Every answer to a read is the unit's state and is shown at once; the operator's open
     // choices stay laid over it, so no read repaints them away and no write carries bits the
     // unit has changed since.
-    const int length = std::clamp(ReadLength, 0, kMaxReadLength);
-    LinkCredit = kLinkCreditFull;
-    host_.SetOnlineColour(kGreen);
-    std::copy_n(RxBuffer.begin() + kReplyDataOffset, length, ReadImage.begin());
-    const RegisterImage wantedBefore = WantedImage;
-    std::copy_n(ReadImage.begin(), length, ShownImage.begin());
+    const int length = std::clamp(s_.ReadLength, 0, kMaxReadLength);
+    s_.LinkCredit = kLinkCreditFull;
+    view_.SetOnlineColour(kGreen);
+    std::copy_n(s_.RxBuffer.begin() + kReplyDataOffset, length, s_.ReadImage.begin());
+    const RegisterImage wantedBefore = s_.WantedImage;
+    std::copy_n(s_.ReadImage.begin(), length, s_.ShownImage.begin());
     for (int reg = 0; reg < length / 2; ++reg) {
-        SettleChoices(reg, RegisterValue(ShownImage, reg));
+        SettleChoices(reg, RegisterValue(s_.ShownImage, reg));
         ShowWanted(reg);
     }
-    if (!controlsShown_ || WantedImage != wantedBefore) {
-        host_.ImageToControls(WantedImage);
+    if (!controlsShown_ || s_.WantedImage != wantedBefore) {
+        view_.ImageToControls(s_.WantedImage);
         controlsShown_ = true;
     }
-    if (LayoutCountdown > 0) {
-        LayoutCountdown = 0;
-        host_.FitPanelsToUnits();
+    if (s_.LayoutCountdown > 0) {
+        s_.LayoutCountdown = 0;
+        view_.FitPanelsToUnits(s_.LinkCredit, UnitCount(s_.ShownImage));
     }
     // A unit in use that still shows grey has stale colours (link loss, or it was just given a
     // drive type): the image is shown again even though it did not change.
-    if (host_.GreyOutDisabledUnits(ShownImage) > 0) host_.ImageToControls(WantedImage);
-    if (ReadImage[byte::FirmwareMajor] > 2 && ReadCount == kBaseReadCount && !extendedRefused_) {
-        ReadCount = kExtendedReadCount;
-        ReadLength = 2 * kExtendedReadCount;
+    if (view_.GreyOutDisabledUnits(s_.ShownImage) > 0) view_.ImageToControls(s_.WantedImage);
+    if (s_.ReadImage[byte::FirmwareMajor] > 2 && s_.ReadCount == kBaseReadCount &&
+        !extendedRefused_) {
+        s_.ReadCount = kExtendedReadCount;
+        s_.ReadLength = 2 * kExtendedReadCount;
     }
     FindNextWrite(length);
 }
 
 void PollEngine::FindNextWrite(int length) {
-    PendingWrite = false;
+    s_.PendingWrite = false;
     for (int reg = 0; reg < length / 2; ++reg) {
         const bool differs = reg == reg::ServiceCommand ? serviceCommand_ >= 0
-                                                        : RegisterValue(WantedImage, reg) !=
-                                                              RegisterValue(ShownImage, reg);
+                                                        : RegisterValue(s_.WantedImage, reg) !=
+                                                              RegisterValue(s_.ShownImage, reg);
         if (differs && IsWritableRegister(reg)) {
-            PendingRegister = reg;
-            PendingWrite = true;
+            s_.PendingRegister = reg;
+            s_.PendingWrite = true;
             return;
         }
     }
@@ -258,25 +257,25 @@ void PollEngine::ApplyWriteReply() {
     const int written = sent_[2] << 8 | sent_[3];
     const auto value = static_cast<std::uint16_t>(sent_[4] << 8 | sent_[5]);
     if (written < kRegisterCount && written != reg::ServiceCommand) {
-        SetRegisterValue(ShownImage, written, value);
+        SetRegisterValue(s_.ShownImage, written, value);
         SettleChoices(written, value);
         ShowWanted(written);
     }
     if (written == refusedRegister_) refusedRegister_ = -1;
-    PendingWrite = false;
+    s_.PendingWrite = false;
 }
 
 void PollEngine::LoseCredit() {
-    if (LinkCredit > 0) --LinkCredit;
-    if (LinkCredit == 0) host_.ShowLinkLost();
+    if (s_.LinkCredit > 0) --s_.LinkCredit;
+    if (s_.LinkCredit == 0) view_.ShowLinkLost();
     // Only a positive countdown matters; it may run below 0, but not wrap around.
-    if (LayoutCountdown > std::numeric_limits<std::int32_t>::min()) --LayoutCountdown;
+    if (s_.LayoutCountdown > std::numeric_limits<std::int32_t>::min()) --s_.LayoutCountdown;
 }
 
 void PollEngine::FailExchange() {
     // A unit that stops answering may have been replaced by an older one: read the common size.
-    ReadCount = kBaseReadCount;
-    ReadLength = 2 * kBaseReadCount;
+    s_.ReadCount = kBaseReadCount;
+    s_.ReadLength = 2 * kBaseReadCount;
     LoseCredit();
     // PendingWrite stays: an unanswered write may have reached the unit, so it is sent again,
     // with the newest value wanted, instead of reads until it is echoed.
@@ -288,15 +287,15 @@ bool PollEngine::RefuseExchange(std::uint8_t code) {
     if (sent_[1] != kWriteSingleRegister) {
         // A unit that claims a firmware with the wide registers but refuses to read them keeps
         // the wide read until the link is lost, then is read with 96 registers from then on.
-        if (LinkCredit == 0) {
-            if (ReadCount == kExtendedReadCount) extendedRefused_ = true;
-            ReadCount = kBaseReadCount;
-            ReadLength = 2 * kBaseReadCount;
+        if (s_.LinkCredit == 0) {
+            if (s_.ReadCount == kExtendedReadCount) extendedRefused_ = true;
+            s_.ReadCount = kBaseReadCount;
+            s_.ReadLength = 2 * kBaseReadCount;
         }
         return false;
     }
     // A refused write is not repeated at once: the next tick reads, so the window stays fresh.
-    PendingWrite = false;
+    s_.PendingWrite = false;
     const int reg = sent_[2] << 8 | sent_[3];
     const auto value = static_cast<std::uint16_t>(sent_[4] << 8 | sent_[5]);
     if (reg >= kRegisterCount) return false;
@@ -312,9 +311,9 @@ bool PollEngine::RefuseExchange(std::uint8_t code) {
     refusedRegister_ = -1;
     if (reg != reg::ServiceCommand) {
         ForgetChoice(reg);
-        host_.ImageToControls(WantedImage);
+        view_.ImageToControls(s_.WantedImage);
     }
-    host_.ReportWriteRefused(reg, value, code);
+    view_.ReportWriteRefused(reg, value, code);
     return true;
 }
 

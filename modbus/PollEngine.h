@@ -1,11 +1,13 @@
 // The poll cycle: one request per poll tick, the bytes that arrive, and the closing of the exchange
-// by the response timer. All of it runs on the window thread; the window owns one engine and
-// reaches the port, the timers and the controls for it through PollHost.
+// by the response timer. All of it runs on the window thread. The engine talks to its line (port,
+// timers, address) and shows what it learns through its view; its state changes only through the
+// operations below.
 #pragma once
 
 #include "ExchangeRecord.h"
 #include "ModbusFrames.h"
-#include "PollHost.h"
+#include "PollLine.h"
+#include "PollView.h"
 #include "RegisterImage.h"
 
 #include <array>
@@ -13,6 +15,10 @@
 #include <cstdint>
 
 namespace korvan {
+
+namespace test {
+struct PollEngineProbe;
+}
 
 class PollEngine {
   public:
@@ -22,26 +28,45 @@ class PollEngine {
     static constexpr int kLinkCreditFull = 3;
     static constexpr int kLayoutCountdownStart = 5;
 
-    explicit PollEngine(PollHost& host) : host_(host) {}
+    PollEngine(PollLine& line, PollView& view) : line_(line), view_(view) {}
     PollEngine(const PollEngine&) = delete;
     PollEngine& operator=(const PollEngine&) = delete;
 
-    // Bytes received since the last request was sent; RxCount never exceeds its size.
-    std::array<std::uint8_t, kRxCapacity> RxBuffer{};
-    std::int32_t RxCount = 0;
-    RegisterImage WantedImage{}; // ShownImage with the operator's open choices laid over it
-    RegisterImage ReadImage{};   // register data of the last applied read reply
-    RegisterImage ShownImage{};  // confirmed: last shown, updated by acknowledged writes
-    bool PendingWrite = false;
-    std::int32_t PendingRegister = 0; // register to write; also the last one the comparison met
-    std::int32_t LinkCredit = 0;      // 0: link lost
-    std::int32_t ReadCount = kBaseReadCount;
-    std::int32_t ReadLength = 2 * kBaseReadCount;
-    std::int32_t LayoutCountdown = kLayoutCountdownStart;
+    // Everything the engine carries from one exchange to the next.
+    struct State {
+        // Bytes received since the last request was sent; RxCount never exceeds its size.
+        std::array<std::uint8_t, kRxCapacity> RxBuffer{};
+        std::int32_t RxCount = 0;
+        RegisterImage WantedImage{}; // ShownImage with the operator's open choices laid over it
+        RegisterImage ReadImage{};   // register data of the last applied read reply
+        RegisterImage ShownImage{};  // confirmed: last shown, updated by acknowledged writes
+        bool PendingWrite = false;
+        std::int32_t PendingRegister = 0; // register to write; also the last one compared
+        std::int32_t LinkCredit = 0;      // 0: link lost
+        std::int32_t ReadCount = kBaseReadCount;
+        std::int32_t ReadLength = 2 * kBaseReadCount;
+        std::int32_t LayoutCountdown = kLayoutCountdownStart;
+    };
+
+    const RegisterImage& WantedImage() const { return s_.WantedImage; }
+    const RegisterImage& ReadImage() const { return s_.ReadImage; }
+    const RegisterImage& ShownImage() const { return s_.ShownImage; }
+    std::int32_t LinkCredit() const { return s_.LinkCredit; }
+    bool LinkUp() const { return s_.LinkCredit > 0; }
+    std::int32_t ReadCount() const { return s_.ReadCount; }
+    std::int32_t ReadLength() const { return s_.ReadLength; }
+    std::int32_t RxCount() const { return s_.RxCount; }
+    const std::array<std::uint8_t, kRxCapacity>& RxBuffer() const { return s_.RxBuffer; }
+    bool PendingWrite() const { return s_.PendingWrite; }
+    std::int32_t PendingRegister() const { return s_.PendingRegister; }
+    std::int32_t LayoutCountdown() const { return s_.LayoutCountdown; }
 
     // The engine's start values, set while the window is created. The window lays out the panels
     // and shows the link-lost look in between; neither reads these values.
     void SetStartValues();
+    // The panels are fitted to the units again at the next read that succeeds within
+    // kLayoutCountdownStart exchanges (the module search).
+    void FitPanelsAtNextRead() { s_.LayoutCountdown = kLayoutCountdownStart; }
 
     // The operator chose `value` for the bits `mask` of `reg` (whole fields of one control). The
     // choice stays wanted until an echo or a read shows the unit holding it, or the unit refuses
@@ -84,7 +109,11 @@ class PollEngine {
     void ShowWanted(int reg); // WantedImage's register from ShownImage and the choice
     void ReportExchange(const ReplyJudgement& judgement, bool linkLost, bool abandoned);
 
-    PollHost& host_;
+    friend struct test::PollEngineProbe; // tests set up states the line alone reaches slowly
+
+    PollLine& line_;
+    PollView& view_;
+    State s_;
     ExchangeObserver* observer_ = nullptr;
     // The request in flight, as sent: what arrives is judged against it.
     Request sent_{};

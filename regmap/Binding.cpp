@@ -16,7 +16,6 @@ constexpr int kFirstModule = 1;
 constexpr int kMatrixUnits = 10; // unit j is bit j of a start-source or blocking register
 constexpr int kCommandInputBit = 10;
 
-constexpr int kDriveTypeBits = 0x3F;
 constexpr int kTwoDrivesBit = 6;
 constexpr int kNoDriveControlBit = 7;
 constexpr int kContactShift = 8;

@@ -6,6 +6,9 @@
 
 namespace korvan {
 
+// The drive-type code's bits in a unit's configuration register.
+inline constexpr int kDriveTypeBits = 0x3F;
+
 // Code of a list index; 0 for any index outside 0..13 (no selection included).
 std::uint8_t DriveTypeCode(int index);
 

@@ -59,6 +59,12 @@ constexpr int CommandSignal = 189;  // low byte of register 94
 constexpr int ServiceCommand = 191; // low byte of register 95
 } // namespace byte
 
+// What the operator's commands write into the low bytes of registers 94 and 95.
+inline constexpr std::uint8_t kCommandStart = 170;  // register 94
+inline constexpr std::uint8_t kCommandStop = 85;    // register 94
+inline constexpr std::uint8_t kCommandReset = 170;  // register 95: reset of the fire alarm
+inline constexpr std::uint8_t kCommandRestore = 85; // register 95: factory settings
+
 inline int UnitCount(const RegisterImage& shown) {
     return shown[byte::UnitCount];
 }

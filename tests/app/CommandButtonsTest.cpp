@@ -2,6 +2,7 @@
 // the operator really sees.
 #include "LinkTestSupport.h"
 #include "MessageBoxes.h"
+#include "PollEngineProbe.h"
 #include "monitor_code_3.h"
 
 #include <QAbstractButton>
@@ -24,15 +25,16 @@ class CommandButtons : public ::testing::Test {
     void SetUp() override {
         win.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
-        ASSERT_FALSE(win.SEND_TIM.isActive());
+        ASSERT_FALSE(win.Link.SEND_TIM.isActive());
         log.shown.clear(); // the start-up box about the missing port
     }
 
     void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
-    const RegisterImage& Wanted() const { return win.Engine.WantedImage; }
+    const RegisterImage& Wanted() const { return win.Link.Engine.WantedImage(); }
     void LinkUp(int units) {
-        win.Engine.LinkCredit = 3;
-        win.Engine.ShownImage[byte::UnitCount] = static_cast<std::uint8_t>(units);
+        test::PollEngineProbe::StateOf(win.Link.Engine).LinkCredit = 3;
+        test::PollEngineProbe::StateOf(win.Link.Engine).ShownImage[byte::UnitCount] =
+            static_cast<std::uint8_t>(units);
     }
 
     MessageLog log;
@@ -50,10 +52,10 @@ TEST_F(CommandButtons, ResetAndRestoreCheckTheLinkAndAsk) {
                           {win.Widgets.ctrl.RESTORE, kRestoreQuestion, kCommandRestore}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.question);
-        win.Engine.LinkCredit = 0;
-        win.Engine.ShownImage[byte::UnitCount] = 2;
+        test::PollEngineProbe::StateOf(win.Link.Engine).LinkCredit = 0;
+        test::PollEngineProbe::StateOf(win.Link.Engine).ShownImage[byte::UnitCount] = 2;
         const RegisterImage before = Wanted();
-        const int waiting = win.Engine.ServiceCommandWaiting();
+        const int waiting = win.Link.Engine.ServiceCommandWaiting();
         log.shown.clear();
 
         Click(c.button); // no link
@@ -62,14 +64,14 @@ TEST_F(CommandButtons, ResetAndRestoreCheckTheLinkAndAsk) {
         LinkUp(2);
         log.answer = false;
         Click(c.button);
-        EXPECT_EQ(win.Engine.ServiceCommandWaiting(), waiting);
+        EXPECT_EQ(win.Link.Engine.ServiceCommandWaiting(), waiting);
         EXPECT_EQ(log.shown, (std::vector<Message>{{MessageKind::Error, kNotConnectedText},
                                                    {MessageKind::Information, kNotSupportedText},
                                                    {MessageKind::Warning, c.question}}));
 
         log.answer = true;
         Click(c.button);
-        EXPECT_EQ(win.Engine.ServiceCommandWaiting(), c.command);
+        EXPECT_EQ(win.Link.Engine.ServiceCommandWaiting(), c.command);
         EXPECT_EQ(Wanted(), before);
         EXPECT_EQ(log.shown.size(), 4u);
     }

@@ -28,8 +28,8 @@ TEST(StartUp, EmptyPortListStopsPollingWithTheErrorBox) {
     FakeMachine machine;
     TWIN win;
     EXPECT_EQ(win.Widgets.ctrl.COM->count(), 0);
-    EXPECT_FALSE(win.COMPORT.IsOpen());
-    EXPECT_FALSE(win.SEND_TIM.isActive());
+    EXPECT_FALSE(win.Link.COMPORT.IsOpen());
+    EXPECT_FALSE(win.Link.SEND_TIM.isActive());
     EXPECT_EQ(log.shown, std::vector<Message>{PortError("Последовательные порты не найдены")});
     EXPECT_EQ(win.Widgets.ctrl.ONLINE->colour(), kYellow);
 }
@@ -52,13 +52,13 @@ TEST(StartUp, UnreadablePortListGoesToTheStandardReportAndPollingFailsLater) {
     EXPECT_TRUE(log.shown.empty());
     ASSERT_EQ(win->Widgets.ctrl.COM->count(), 1);
     EXPECT_EQ(win->Widgets.ctrl.COM->itemText(0), "");
-    EXPECT_FALSE(win->COMPORT.IsOpen());
-    EXPECT_TRUE(win->SEND_TIM.isActive());
+    EXPECT_FALSE(win->Link.COMPORT.IsOpen());
+    EXPECT_TRUE(win->Link.SEND_TIM.isActive());
 
     // The first poll tick finds no port.
     ASSERT_TRUE(WaitFor([&] { return !log.shown.empty(); }));
     EXPECT_EQ(log.shown, std::vector<Message>{PortError("Ошибка записи в порт")});
-    EXPECT_FALSE(win->SEND_TIM.isActive());
+    EXPECT_FALSE(win->Link.SEND_TIM.isActive());
 }
 
 class LinkSettings : public ::testing::Test {
@@ -68,7 +68,7 @@ class LinkSettings : public ::testing::Test {
         win = std::make_unique<TWIN>();
         win->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
-        ASSERT_TRUE(win->COMPORT.IsOpen());
+        ASSERT_TRUE(win->Link.COMPORT.IsOpen());
         ASSERT_TRUE(log.shown.empty());
     }
     PtyPair& AddLine() {
@@ -80,7 +80,9 @@ class LinkSettings : public ::testing::Test {
         return win->Widgets.ctrl.COM->findText(QString::fromStdString(pair.PortName()));
     }
     int Intervals() const {
-        return win->SEND_TIM.interval() == win->TIMEOUT.interval() ? win->SEND_TIM.interval() : -1;
+        return win->Link.SEND_TIM.interval() == win->Link.TIMEOUT.interval()
+                   ? win->Link.SEND_TIM.interval()
+                   : -1;
     }
 
     MessageLog log;
@@ -117,8 +119,23 @@ TEST_F(LinkSettings, SpeedReopensThePortAndSetsBothTimers) {
     pcspd->setCurrentIndex(pcspd->findText("4800"));
     EXPECT_EQ(PortSpeed(line.PortPath()), B4800);
     EXPECT_EQ(Intervals(), 1000);
-    EXPECT_TRUE(win->SEND_TIM.isActive());
+    EXPECT_TRUE(win->Link.SEND_TIM.isActive());
     EXPECT_TRUE(log.shown.empty());
+}
+
+// A speed change closes and reopens the port: a reopen that fails is told at once with its cause,
+// like any other failure of the port, and polling stops.
+TEST_F(LinkSettings, SpeedChangeThatCannotReopenTellsWhyAndStopsPolling) {
+    const PtyPair& line = AddLine();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(::unlink(line.PortPath().c_str()), 0); // the open port stays usable, its name goes
+    TDropList* pcspd = win->Widgets.ctrl.PCSPD;
+    pcspd->setCurrentIndex(pcspd->findText("19200"));
+    ASSERT_EQ(log.shown.size(), 1u);
+    EXPECT_EQ(log.shown[0], PortError("Попытка открыть несуществующий COM-порт"));
+    EXPECT_FALSE(win->Link.COMPORT.IsOpen());
+    EXPECT_FALSE(win->Link.SEND_TIM.isActive());
+    EXPECT_EQ(win->Widgets.ctrl.ONLINE->colour(), kYellow);
 }
 
 TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortDoesNotRestartIt) {
@@ -137,22 +154,22 @@ TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortDoesNotRestartIt) {
         win->Widgets.ctrl.COM->setCurrentIndex(Item(other));
     }
     EXPECT_EQ(log.shown, std::vector<Message>{PortError("Порт занят другой программой")});
-    EXPECT_FALSE(win->SEND_TIM.isActive());
-    EXPECT_FALSE(win->COMPORT.IsOpen());
+    EXPECT_FALSE(win->Link.SEND_TIM.isActive());
+    EXPECT_FALSE(win->Link.COMPORT.IsOpen());
     EXPECT_TRUE(PortIsFree(opened.PortPath()));
     EXPECT_EQ(win->Widgets.ctrl.ONLINE->colour(), kYellow);
 
     win->Widgets.ctrl.COM->setCurrentIndex(Item(opened));
-    EXPECT_TRUE(win->COMPORT.IsOpen());
+    EXPECT_TRUE(win->Link.COMPORT.IsOpen());
     EXPECT_FALSE(PortIsFree(opened.PortPath()));
-    EXPECT_FALSE(win->SEND_TIM.isActive());
+    EXPECT_FALSE(win->Link.SEND_TIM.isActive());
     EXPECT_EQ(log.shown.size(), 1u);
 }
 
 TEST_F(LinkSettings, TheListFollowsPortsComingAndGoingWithoutReopeningTheOpenOne) {
     const PtyPair& opened = AddLine();
     ASSERT_NO_FATAL_FAILURE(Start());
-    const void* handle = win->COMPORT.Handle(); // a reopen would get a new handle
+    const void* handle = win->Link.COMPORT.Handle(); // a reopen would get a new handle
     TDropList* com = win->Widgets.ctrl.COM;
 
     const PtyPair& plugged = AddLine();
@@ -161,15 +178,15 @@ TEST_F(LinkSettings, TheListFollowsPortsComingAndGoingWithoutReopeningTheOpenOne
     machine.RemovePort(plugged.PortName());
     EXPECT_TRUE(WaitFor([&] { return Item(plugged) < 0; }, 2000));
     EXPECT_EQ(com->currentIndex(), Item(opened));
-    EXPECT_EQ(win->COMPORT.Handle(), handle);
-    EXPECT_TRUE(win->COMPORT.IsOpen());
+    EXPECT_EQ(win->Link.COMPORT.Handle(), handle);
+    EXPECT_TRUE(win->Link.COMPORT.IsOpen());
 
     machine.AddPort(plugged.PortName());
     ASSERT_TRUE(WaitFor([&] { return Item(plugged) >= 0; }, 2000));
-    EXPECT_EQ(win->COMPORT.Handle(), handle);
+    EXPECT_EQ(win->Link.COMPORT.Handle(), handle);
     com->setCurrentIndex(Item(plugged));
-    EXPECT_EQ(win->COMPORT.Port(), plugged.PortName());
-    EXPECT_TRUE(win->COMPORT.IsOpen());
+    EXPECT_EQ(win->Link.COMPORT.Port(), plugged.PortName());
+    EXPECT_TRUE(win->Link.COMPORT.IsOpen());
     EXPECT_FALSE(PortIsFree(plugged.PortPath()));
     EXPECT_TRUE(PortIsFree(opened.PortPath()));
     EXPECT_TRUE(log.shown.empty());
@@ -180,19 +197,19 @@ TEST_F(LinkSettings, ALostAdapterIsOpenedAgainByItsSerialNumberUnderANewName) {
     auto pulled = std::make_unique<PtyPair>();
     machine.AddUsbPort(pulled->PortName(), "A10K3XYZ");
     ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_EQ(win->COMPORT.Port(), pulled->PortName());
+    ASSERT_EQ(win->Link.COMPORT.Port(), pulled->PortName());
 
     pulled->Kill();
     machine.RemovePort(pulled->PortName());
     ASSERT_TRUE(WaitFor([&] { return !log.shown.empty(); }));
-    EXPECT_FALSE(win->SEND_TIM.isActive());
+    EXPECT_FALSE(win->Link.SEND_TIM.isActive());
     const PtyPair& other = AddLine(); // another adapter: not ours
     const PtyPair back;
     machine.AddUsbPort(back.PortName(), "A10K3XYZ");
-    ASSERT_TRUE(WaitFor([&] { return win->COMPORT.IsOpen(); }));
-    EXPECT_EQ(win->COMPORT.Port(), back.PortName());
+    ASSERT_TRUE(WaitFor([&] { return win->Link.COMPORT.IsOpen(); }));
+    EXPECT_EQ(win->Link.COMPORT.Port(), back.PortName());
     EXPECT_EQ(win->Widgets.ctrl.COM->currentIndex(), Item(back));
-    EXPECT_TRUE(win->SEND_TIM.isActive());
+    EXPECT_TRUE(win->Link.SEND_TIM.isActive());
     EXPECT_TRUE(PortIsFree(other.PortPath()));
     EXPECT_EQ(log.shown.size(), 1u);
     win.reset();
@@ -209,7 +226,7 @@ TEST_F(LinkSettings, APortWhoseNameIsNotTextOpensByItsBytes) {
     ASSERT_EQ(symlink(line.PortPath().c_str(), link.path.c_str()), 0);
     machine.AddPort(name);
     ASSERT_NO_FATAL_FAILURE(Start());
-    EXPECT_EQ(win->COMPORT.Port(), name);
+    EXPECT_EQ(win->Link.COMPORT.Port(), name);
     EXPECT_FALSE(PortIsFree(line.PortPath()));
     win.reset();
 }

@@ -43,7 +43,7 @@ class PeerExchange : public ::testing::Test {
     // Nothing may block the window thread after this, or exchanges fail for want of time.
     void Start() {
         win = std::make_unique<TWIN>();
-        ASSERT_TRUE(win->COMPORT.IsOpen());
+        ASSERT_TRUE(win->Link.COMPORT.IsOpen());
         ASSERT_TRUE(WaitFor([&] { return Online() == kGreen; }));
     }
 
@@ -64,7 +64,7 @@ class PeerExchange : public ::testing::Test {
         field->selectAll();
         QTest::keyClicks(field, keys);
     }
-    std::uint16_t Shown(int reg) const { return RegisterValue(win->Engine.ShownImage, reg); }
+    std::uint16_t Shown(int reg) const { return RegisterValue(win->Link.Engine.ShownImage(), reg); }
 
     // Whether every status indicator shows the link-lost grey.
     bool AllStatusGrey() const {
@@ -93,14 +93,14 @@ TEST_F(PeerExchange, ReadsFollowTheFirmwareAndAnEditReachesTheSlave) {
     ASSERT_NO_FATAL_FAILURE(Start());
     EXPECT_GE(peer->Count("read 0 96"), 1);
     EXPECT_EQ(peer->Count("read 0 116"), 0);
-    EXPECT_EQ(win->Engine.ReadCount, 96);
+    EXPECT_EQ(win->Link.Engine.ReadCount(), 96);
     EXPECT_EQ(win->Widgets.ctrl.ADR->text(), "7");
     EXPECT_FALSE(win->Widgets.unit[0].FIN[0]->isChecked()); // register 96 is not read yet
 
     // Firmware 3.xx: from the next applied read on, registers 96 to 115 come too.
     ASSERT_TRUE(peer->Set(86, 0x0301));
     ASSERT_TRUE(WaitFor([&] { return peer->Count("read 0 116") >= 2; }));
-    EXPECT_EQ(win->Engine.ReadCount, 116);
+    EXPECT_EQ(win->Link.Engine.ReadCount(), 116);
     EXPECT_EQ(Shown(96), 5);
     EXPECT_TRUE(win->Widgets.unit[0].FIN[0]->isChecked());
     EXPECT_FALSE(win->Widgets.unit[0].FIN[1]->isChecked());
@@ -114,14 +114,14 @@ TEST_F(PeerExchange, ReadsFollowTheFirmwareAndAnEditReachesTheSlave) {
     QTest::keyClick(adr, Qt::Key_Return);
     ASSERT_TRUE(WaitFor([&] { return Shown(80) == 12; }));
     EXPECT_EQ(peer->Count("write 80 12"), 1);
-    EXPECT_EQ(RegisterValue(win->Engine.WantedImage, 80), 12);
+    EXPECT_EQ(RegisterValue(win->Link.Engine.WantedImage(), 80), 12);
 
     // The next reads bring the same image back: nothing more is written.
     const int reads = peer->Reads();
     ASSERT_TRUE(WaitFor([&] { return peer->Reads() >= reads + 2; }));
     for (const std::string& seen : peer->Lines())
         EXPECT_TRUE(seen.rfind("write", 0) != 0 || seen == "write 80 12") << seen;
-    EXPECT_FALSE(win->Engine.PendingWrite);
+    EXPECT_FALSE(win->Link.Engine.PendingWrite());
     EXPECT_EQ(Online(), kGreen);
     EXPECT_TRUE(log.shown.empty());
 }
@@ -140,9 +140,9 @@ TEST_F(PeerExchange, LinkLostAfterThreeFailedExchangesAndBackAtTheFirstReply) {
     std::vector<Row> rows;
     auto next = std::make_unique<ModbusPeer>(line.PeerPath(), kUnit, true);
     ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_TRUE(
-        QObject::disconnect(&win->SEND_TIM, &QTimer::timeout, win.get(), &TWIN::SEND_TIMTimer));
-    QObject::connect(&win->SEND_TIM, &QTimer::timeout, win.get(), [&] {
+    // The test's tick takes the place of the link's.
+    ASSERT_TRUE(QObject::disconnect(&win->Link.SEND_TIM, &QTimer::timeout, nullptr, nullptr));
+    QObject::connect(&win->Link.SEND_TIM, &QTimer::timeout, win.get(), [&] {
         const int answered = peer ? peer->Reads() : -1;
         if (rows.size() == 1) peer.reset(); // requests 1, 2 and 3 go unanswered
         if (rows.size() == 5) {             // request 4 is dropped, request 5 answered
@@ -150,8 +150,8 @@ TEST_F(PeerExchange, LinkLostAfterThreeFailedExchangesAndBackAtTheFirstReply) {
             peer->Go();
         }
         win->SEND_TIMTimer();
-        rows.push_back({win->Engine.LinkCredit, Online(), win->Widgets.unit[0].OUT[0]->colour(),
-                        AllStatusGrey(), answered});
+        rows.push_back({win->Link.Engine.LinkCredit(), Online(),
+                        win->Widgets.unit[0].OUT[0]->colour(), AllStatusGrey(), answered});
     });
     ASSERT_TRUE(WaitFor([&] { return rows.size() >= 7; }, 30000));
 
@@ -185,7 +185,7 @@ TEST_F(PeerExchange, MisbehavingSlaveFailsItsExchangesAndNothingIsWritten) {
                                  "84=0x0202", "85=1", "86=0x0305", "96=0xF805", "106=0xFC01"});
     Verdicts verdicts;
     ASSERT_NO_FATAL_FAILURE(Start());
-    win->Engine.SetExchangeObserver(&verdicts);
+    win->Link.Engine.SetExchangeObserver(&verdicts);
     ASSERT_TRUE(WaitFor([&] { return peer->Count("read 0 116") >= 2; }));
     EXPECT_EQ(win->Widgets.ctrl.ADR->text(), "263");
 
@@ -194,8 +194,8 @@ TEST_F(PeerExchange, MisbehavingSlaveFailsItsExchangesAndNothingIsWritten) {
         ASSERT_TRUE(peer->Bend(kind));
         ASSERT_TRUE(WaitFor([&] { return verdicts.Count(verdict) == 1; })) << kind;
         EXPECT_EQ(Shown(80), 0x0107) << kind;
-        EXPECT_EQ(win->Engine.LinkCredit, 2) << kind;
-        ASSERT_TRUE(WaitFor([&] { return win->Engine.LinkCredit == 3; })) << kind;
+        EXPECT_EQ(win->Link.Engine.LinkCredit(), 2) << kind;
+        ASSERT_TRUE(WaitFor([&] { return win->Link.Engine.LinkCredit() == 3; })) << kind;
     }
 
     // The operator's own write, answered with a wrong echo the first time: it fails and the same
@@ -226,7 +226,7 @@ TEST_F(PeerExchange, MisbehavingSlaveFailsItsExchangesAndNothingIsWritten) {
     EXPECT_EQ(writes, (std::vector<std::string>{"write 4 12", "write 4 12"}));
     EXPECT_EQ(Shown(80), 0x0107);
     EXPECT_EQ(Shown(96), 0xF805);
-    win->Engine.SetExchangeObserver(nullptr);
+    win->Link.Engine.SetExchangeObserver(nullptr);
     EXPECT_TRUE(log.shown.empty());
 }
 
@@ -300,7 +300,9 @@ TEST_F(PeerExchange, AListOpenedAndClosedWritesNothing) {
 TEST_F(PeerExchange, SlaveAddressTakesEffectOnlyWhenFinishedAndValid) {
     ASSERT_NO_FATAL_FAILURE(Start());
     TEditField* sendadr = win->Widgets.ctrl.SENDADR;
-    const auto lastAddress = [&] { return win->Traffic.At(win->Traffic.End() - 1).request[0]; };
+    const auto lastAddress = [&] {
+        return win->Link.Traffic.At(win->Link.Traffic.End() - 1).request[0];
+    };
     ASSERT_EQ(lastAddress(), 1);
     for (const char* entry : {"", "0", "248"}) {
         Type(sendadr, entry);

@@ -1,6 +1,7 @@
 // The traffic view on the real window, fed with synthetic exchanges.
 #include "AppTestSupport.h"
 #include "ExchangeText.h"
+#include "PollEngineProbe.h"
 #include "TrafficRecords.h"
 #include "TrafficWindow.h"
 #include "monitor_code_3.h"
@@ -38,7 +39,7 @@ class TrafficView : public ::testing::Test {
     }
     void Feed(int count, V verdict = V::Good) {
         for (int i = 0; i < count; ++i)
-            win.Traffic.ExchangeClosed(Exchange(WriteOf(4, i), verdict, {1, 6}, 1500));
+            win.Link.Traffic.ExchangeClosed(Exchange(WriteOf(4, i), verdict, {1, 6}, 1500));
     }
     QString Cell(int row, ExchangeColumn column) {
         TrafficModel& model = win.TrafficView()->Model();
@@ -130,7 +131,7 @@ TEST_F(TrafficView, PauseFreezesResetClears) {
     view->Refresh();
     EXPECT_EQ(view->Model().rowCount(), 3);
     EXPECT_EQ(Counters(), counters);
-    EXPECT_EQ(win.Traffic.Size(), 7); // recorded underneath
+    EXPECT_EQ(win.Link.Traffic.Size(), 7); // recorded underneath
     QTest::mouseClick(pause, Qt::LeftButton);
     EXPECT_EQ(pause->text(), "Пауза");
     EXPECT_EQ(view->Model().rowCount(), 7);
@@ -140,7 +141,7 @@ TEST_F(TrafficView, PauseFreezesResetClears) {
     ASSERT_EQ(reset->text(), "Сбросить");
     QTest::mouseClick(reset, Qt::LeftButton);
     EXPECT_EQ(view->Model().rowCount(), 0);
-    EXPECT_EQ(win.Traffic.Size(), 0);
+    EXPECT_EQ(win.Link.Traffic.Size(), 0);
     EXPECT_TRUE(Counters().startsWith("Запросы: 0")) << Counters().toStdString();
     Feed(1);
     view->Refresh();
@@ -193,11 +194,13 @@ TEST_F(TrafficView, FoldedStripTellsWhichUnitItIs) {
     win.MIN_kClick(win.Widgets.unit[3].MIN);
     TPanel* strip = win.Widgets.unit[3].DEV;
     EXPECT_EQ(win.StripToolTip(4), "ЗОКТ-МР №3: нет связи");
-    win.Engine.LinkCredit = 3;
+    test::PollEngineProbe::StateOf(win.Link.Engine).LinkCredit = 3;
     EXPECT_EQ(win.StripToolTip(4), "ЗОКТ-МР №3: не используется");
-    win.Engine.ShownImage[2 * 24 + 1] = 2; // drive type of module 3
+    test::PollEngineProbe::StateOf(win.Link.Engine).ShownImage[2 * 24 + 1] =
+        2; // drive type of module 3
     EXPECT_EQ(win.StripToolTip(4), "ЗОКТ-МР №3: норма");
-    win.Engine.ShownImage[2 * 25 + 1] = 1; // a fault of module 3
+    test::PollEngineProbe::StateOf(win.Link.Engine).ShownImage[2 * 25 + 1] =
+        1; // a fault of module 3
     EXPECT_EQ(win.StripToolTip(4), "ЗОКТ-МР №3: неисправность");
     EXPECT_EQ(win.StripToolTip(1), ""); // unfolded
     win.MIN_CTRLClick(win.Widgets.ctrl.MIN_CTRL);

@@ -1,4 +1,5 @@
 // Folding, fitting, resizing and scrolling of the real window.
+#include "PollEngineProbe.h"
 #include "monitor_code_3.h"
 
 #include <QScrollBar>
@@ -90,11 +91,14 @@ TEST_F(WindowBehaviour, FitPanelsToUnits) {
     // The master comes back after the operator folded it, here from the poll engine's state.
     win.MIN_kClick(win.Widgets.unit[0].MIN);
     EXPECT_EQ(Panel(UnitPanel(0))->width(), 8);
-    win.Engine.ShownImage[byte::UnitCount] = 2;
-    win.FitPanelsToUnits(); // no link yet
+    test::PollEngineProbe::StateOf(win.Link.Engine).ShownImage[byte::UnitCount] = 2;
+    const auto fitFromEngine = [&] {
+        win.FitPanelsToUnits(win.Link.Engine.LinkCredit(), UnitCount(win.Link.Engine.ShownImage()));
+    };
+    fitFromEngine(); // no link yet
     EXPECT_EQ(Panel(UnitPanel(0))->width(), 8);
-    win.Engine.LinkCredit = 3;
-    win.FitPanelsToUnits();
+    test::PollEngineProbe::StateOf(win.Link.Engine).LinkCredit = 3;
+    fitFromEngine();
     EXPECT_EQ(Panel(UnitPanel(0))->width(), 256);
     EXPECT_EQ(Panel(UnitPanel(1))->width(), 256);
     EXPECT_EQ(Panel(UnitPanel(2))->width(), 8);

@@ -78,7 +78,7 @@ class StationE2ETest : public ::testing::Test {
         win_ = std::make_unique<TWIN>();
         ASSERT_EQ(Control<QComboBox>("COM")->currentText(), linkName_)
             << "another port sorts after the simulator's link";
-        ASSERT_TRUE(win_->SEND_TIM.isActive()) << "the port did not open";
+        ASSERT_TRUE(win_->Link.SEND_TIM.isActive()) << "the port did not open";
         win_->ShowAtStart();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(win_.get()));
     }
@@ -140,8 +140,9 @@ TEST_F(StationE2ETest, UnitRefusingTheWideReadIsLostThenReadWith96) {
     const long since = std::min<long>(after.total - lost.total, after.recent.size());
     EXPECT_EQ(std::count(after.recent.end() - since, after.recent.end(), std::string(kRead116)), 0);
     bool refusalShown = false;
-    for (std::uint64_t s = win_->Traffic.FirstKept(); s < win_->Traffic.End(); ++s)
-        refusalShown |= ColumnText(win_->Traffic.At(s), ExchangeColumn::Verdict) == "исключение 02";
+    for (std::uint64_t s = win_->Link.Traffic.FirstKept(); s < win_->Link.Traffic.End(); ++s)
+        refusalShown |=
+            ColumnText(win_->Link.Traffic.At(s), ExchangeColumn::Verdict) == "исключение 02";
     EXPECT_TRUE(refusalShown);
 }
 
@@ -195,7 +196,7 @@ TEST_F(StationE2ETest, PanelsFoldToTheUnitCountAndTheModuleSearchRefitsThem) {
     // Two more modules join. The station sees it but keeps its panels until "@" asks for a
     // fit at the next reply.
     sim_.Command("set 85 5");
-    ASSERT_TRUE(WaitFor([this] { return UnitCount(win_->Engine.ShownImage) == 5; }));
+    ASSERT_TRUE(WaitFor([this] { return UnitCount(win_->Link.Engine.ShownImage()) == 5; }));
     EXPECT_EQ(widths(), three);
     QTest::mouseClick(Control<QPushButton>("FIND"), Qt::LeftButton);
     const std::vector<int> five{128, 256, 256, 256, 256, 256, 8, 8, 8, 8, 8};
@@ -249,14 +250,14 @@ TEST_F(StationE2ETest, SilentLineGreysTheWindowUntilTheUnitAnswersAgain) {
         int credit;
         Colour online;
     };
-    std::vector<Step> steps{{win_->Engine.LinkCredit, ColourOf("ONLINE")}};
+    std::vector<Step> steps{{win_->Link.Engine.LinkCredit(), ColourOf("ONLINE")}};
     const auto record = [&] {
-        if (win_->Engine.LinkCredit != steps.back().credit)
-            steps.push_back({win_->Engine.LinkCredit, ColourOf("ONLINE")});
+        if (win_->Link.Engine.LinkCredit() != steps.back().credit)
+            steps.push_back({win_->Link.Engine.LinkCredit(), ColourOf("ONLINE")});
     };
     const QObject recording; // ends the recording before `steps` goes
-    QObject::connect(&win_->SEND_TIM, &QTimer::timeout, &recording, record);
-    QObject::connect(&win_->TIMEOUT, &QTimer::timeout, &recording, record);
+    QObject::connect(&win_->Link.SEND_TIM, &QTimer::timeout, &recording, record);
+    QObject::connect(&win_->Link.TIMEOUT, &QTimer::timeout, &recording, record);
 
     sim_.Command("silence on");
     ASSERT_TRUE(WaitFor([this] { return ColourOf("ONLINE") == kYellow; }));
@@ -295,11 +296,11 @@ TEST_F(StationE2ETest, HangUpShowsOneBoxAndPollingResumesWhenThePortIsBackUnderI
     const std::string& text = ShownMessages()[0].text;
     EXPECT_EQ(text.substr(0, text.find('\n')), kPortErrorText);
     EXPECT_TRUE(text.ends_with(": устройство отключено")) << text;
-    EXPECT_FALSE(win_->SEND_TIM.isActive());
+    EXPECT_FALSE(win_->Link.SEND_TIM.isActive());
     EXPECT_EQ(ColourOf("ONLINE"), kYellow);
     EXPECT_EQ(ColourOf("OUT1_0"), kGrey);
     // Closed at once: no descriptor or lock file keeps the device from others.
-    EXPECT_FALSE(win_->COMPORT.IsOpen());
+    EXPECT_FALSE(win_->Link.COMPORT.IsOpen());
     EXPECT_FALSE(QFile::exists("/run/lock/LCK.." + linkName_));
 
     const long before = sim_.ReceivedFrames().total;
@@ -307,7 +308,7 @@ TEST_F(StationE2ETest, HangUpShowsOneBoxAndPollingResumesWhenThePortIsBackUnderI
     ASSERT_TRUE(WaitFor([&] { return sim_.ReceivedFrames().total > before; }))
         << "polling did not resume";
     EXPECT_TRUE(WaitForLink());
-    EXPECT_TRUE(win_->SEND_TIM.isActive());
+    EXPECT_TRUE(win_->Link.SEND_TIM.isActive());
     EXPECT_EQ(ShownMessages().size(), 1u) << "a box at the reconnection";
     EXPECT_TRUE(Indicator("ONLINE")->toolTip().contains(QStringLiteral("снова открыт")))
         << Indicator("ONLINE")->toolTip().toStdString();
@@ -346,10 +347,10 @@ TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) 
 
     // The verdicts are the station's own: the exchange that lost the link closed the third
     // failure in a row.
-    win_->SEND_TIM.stop();
-    ASSERT_TRUE(WaitFor([this] { return !win_->TIMEOUT.isActive(); }));
+    win_->Link.SEND_TIM.stop();
+    ASSERT_TRUE(WaitFor([this] { return !win_->Link.TIMEOUT.isActive(); }));
     view->Refresh();
-    ASSERT_EQ(rows.rowCount(), win_->Traffic.Size());
+    ASSERT_EQ(rows.rowCount(), win_->Link.Traffic.Size());
     int losses = 0;
     for (int r = 2; r < rows.rowCount(); ++r) {
         if (!rows.Row(r).linkLost) continue;
@@ -388,7 +389,7 @@ TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) 
 TEST_F(StationE2ETest, SettingsFileRoundTripThroughFactoryReset) {
     ASSERT_NO_FATAL_FAILURE(StartStation({"--units", "3", "--firmware", "3.05"}));
     ASSERT_TRUE(WaitForLink());
-    ASSERT_TRUE(WaitFor([this] { return win_->Engine.ReadCount == 116; }));
+    ASSERT_TRUE(WaitFor([this] { return win_->Link.Engine.ReadCount() == 116; }));
     const auto simRegisters = [this] {
         std::istringstream words(sim_.Command("regs"));
         std::vector<int> regs;
@@ -399,12 +400,12 @@ TEST_F(StationE2ETest, SettingsFileRoundTripThroughFactoryReset) {
     // The units hold what the window shows, and the window wants nothing more.
     const auto settled = [&] {
         win_->EnsureControlsCurrent();
-        RegisterImage wanted = win_->Engine.ShownImage;
+        RegisterImage wanted = win_->Link.Engine.ShownImage();
         korvan::ControlsToImage(win_->Controls, wanted);
         const std::vector<int> regs = simRegisters();
         for (int r = 0; r < 116; ++r)
-            if (regs[r] != RegisterValue(win_->Engine.ShownImage, r)) return false;
-        return !win_->Engine.PendingWrite && wanted == win_->Engine.ShownImage;
+            if (regs[r] != RegisterValue(win_->Link.Engine.ShownImage(), r)) return false;
+        return !win_->Link.Engine.PendingWrite() && wanted == win_->Link.Engine.ShownImage();
     };
 
     const auto type = [this](const char* name, const char* text) {
@@ -500,7 +501,7 @@ TEST_F(StationE2ETest, SettingsFileRoundTripThroughFactoryReset) {
 TEST_F(StationE2ETest, JournalShowsWhatHappenedInOrderAndSavesWhatItShows) {
     ASSERT_NO_FATAL_FAILURE(StartStation({"--units", "3", "--quiet"}));
     ASSERT_TRUE(WaitForLink());
-    const EventLog& log = win_->Journal.Log();
+    const EventLog& log = win_->Link.Journal.Log();
     const auto logged = [&](std::uint64_t count) {
         return WaitFor([&] { return log.End() >= count; });
     };
@@ -537,7 +538,7 @@ TEST_F(StationE2ETest, JournalShowsWhatHappenedInOrderAndSavesWhatItShows) {
     JournalWindow* view = win_->JournalView();
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
-    win_->SEND_TIM.stop(); // nothing more happens; the view shows the whole journal
+    win_->Link.SEND_TIM.stop(); // nothing more happens; the view shows the whole journal
     view->Refresh();
 
     struct Row {

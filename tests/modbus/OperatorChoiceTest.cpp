@@ -142,8 +142,8 @@ TEST(PollEngine, RefusedWriteIsTriedThreeTimesBetweenReadsThenGivenUp) {
                                       ReadFrame(96), write, ReadFrame(96), ReadFrame(96)};
     EXPECT_EQ(std::vector<Bytes>(rig.host.sent.begin() + first, rig.host.sent.end()), expected);
     EXPECT_EQ(rig.host.refusals, (std::vector<test::ScriptedHost::Refusal>{{81, 4, 2}}));
-    EXPECT_EQ(RegisterValue(rig.engine.WantedImage, reg::NetworkSpeed), 0);
-    EXPECT_EQ(rig.engine.LinkCredit, 3);
+    EXPECT_EQ(RegisterValue(rig.engine.WantedImage(), reg::NetworkSpeed), 0);
+    EXPECT_EQ(rig.engine.LinkCredit(), 3);
     EXPECT_EQ(std::count_if(recorder.records.begin(), recorder.records.end(),
                             [](const ExchangeRecord& r) { return r.writeAbandoned; }),
               1);
@@ -157,21 +157,21 @@ TEST(PollEngine, RefusedWideReadLosesTheLinkThenReads96) {
     rig.unit.registers[byte::FirmwareMajor] = 3;
     rig.unit.widestRead = 96;
     rig.Cycle();
-    ASSERT_EQ(rig.engine.ReadCount, 116);
+    ASSERT_EQ(rig.engine.ReadCount(), 116);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(rig.engine.LinkCredit, 3 - i);
+        EXPECT_EQ(rig.engine.LinkCredit(), 3 - i);
         rig.Cycle();
         EXPECT_EQ(rig.LastSent(), ReadFrame(116));
     }
-    EXPECT_EQ(rig.engine.LinkCredit, 0);
+    EXPECT_EQ(rig.engine.LinkCredit(), 0);
     EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kYellow);
     SetRegisterValue(rig.unit.registers, 2, 0x0001); // an input of the master comes on
     for (int i = 0; i < 3; ++i) {
         rig.Cycle();
         EXPECT_EQ(rig.LastSent(), ReadFrame(96));
     }
-    EXPECT_EQ(rig.engine.LinkCredit, 3);
-    EXPECT_EQ(RegisterValue(rig.engine.ShownImage, 2), 1);
+    EXPECT_EQ(rig.engine.LinkCredit(), 3);
+    EXPECT_EQ(RegisterValue(rig.engine.ShownImage(), 2), 1);
 }
 
 // Another slave address: nothing chosen for the old unit, nor its reply in flight, reaches the
@@ -182,11 +182,11 @@ TEST(PollEngine, RestartForgetsEverythingPendingForTheOldUnit) {
     rig.Want(reg::NetworkTimeout, 700);
     rig.engine.SendServiceCommand(85);
     rig.Cycle();
-    ASSERT_TRUE(rig.engine.PendingWrite);
+    ASSERT_TRUE(rig.engine.PendingWrite());
     rig.Tick();
     rig.engine.Restart();
     EXPECT_FALSE(rig.host.responseRunning);
-    EXPECT_EQ(rig.engine.LinkCredit, 0);
+    EXPECT_EQ(rig.engine.LinkCredit(), 0);
     EXPECT_FALSE(rig.engine.UnitShown());
     rig.host.address = "2";
     const int shows = rig.host.imageToControlsCalls;
@@ -196,7 +196,7 @@ TEST(PollEngine, RestartForgetsEverythingPendingForTheOldUnit) {
     for (std::size_t i = first; i < rig.host.sent.size(); ++i)
         EXPECT_EQ(rig.host.sent[i], ReadFrame(96, 2));
     EXPECT_EQ(rig.host.imageToControlsCalls, shows + 1);
-    EXPECT_EQ(rig.engine.LinkCredit, 3);
+    EXPECT_EQ(rig.engine.LinkCredit(), 3);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 #include "PollEngine.h"
-#include "Commands.h"
+#include "PollEngineProbe.h"
 #include "ScriptedHost.h"
 
 #include <gtest/gtest.h>
@@ -29,17 +29,17 @@ TEST(PollEngine, FirstValidReadAfterStartShowsTheUnit) {
 
     rig.Cycle();
     EXPECT_EQ(rig.LastSent(), ReadFrame(96));
-    EXPECT_FALSE(rig.engine.PendingWrite);
-    EXPECT_EQ(rig.engine.LinkCredit, 3);
+    EXPECT_FALSE(rig.engine.PendingWrite());
+    EXPECT_EQ(rig.engine.LinkCredit(), 3);
     EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kGreen);
-    EXPECT_TRUE(SameBytes(rig.engine.ShownImage, rig.unit.registers, 0, 192));
-    EXPECT_TRUE(SameBytes(rig.engine.WantedImage, rig.unit.registers, 0, 192));
-    EXPECT_TRUE(SameBytes(rig.engine.ReadImage, rig.unit.registers, 0, 192));
+    EXPECT_TRUE(SameBytes(rig.engine.ShownImage(), rig.unit.registers, 0, 192));
+    EXPECT_TRUE(SameBytes(rig.engine.WantedImage(), rig.unit.registers, 0, 192));
+    EXPECT_TRUE(SameBytes(rig.engine.ReadImage(), rig.unit.registers, 0, 192));
     EXPECT_GE(rig.host.imageToControlsCalls, 1);
     EXPECT_EQ(rig.host.fitCalls, 1);
-    EXPECT_EQ(rig.engine.LayoutCountdown, 0);
+    EXPECT_EQ(rig.engine.LayoutCountdown(), 0);
     EXPECT_FALSE(rig.host.responseRunning);
-    EXPECT_TRUE(std::all_of(rig.engine.RxBuffer.begin(), rig.engine.RxBuffer.end(),
+    EXPECT_TRUE(std::all_of(rig.engine.RxBuffer().begin(), rig.engine.RxBuffer().end(),
                             [](std::uint8_t b) { return b == 0; }));
 
     // A choice made once the unit is shown is written, once, and the panels are not fitted
@@ -47,11 +47,11 @@ TEST(PollEngine, FirstValidReadAfterStartShowsTheUnit) {
     rig.Want(reg::NetworkAddress, 5);
     rig.Cycle();
     EXPECT_EQ(rig.LastSent(), ReadFrame(96));
-    EXPECT_TRUE(rig.engine.PendingWrite);
-    EXPECT_EQ(rig.engine.PendingRegister, reg::NetworkAddress);
+    EXPECT_TRUE(rig.engine.PendingWrite());
+    EXPECT_EQ(rig.engine.PendingRegister(), reg::NetworkAddress);
     rig.Cycle();
     EXPECT_EQ(rig.LastSent(), WriteFrame(reg::NetworkAddress, 5));
-    EXPECT_FALSE(rig.engine.PendingWrite);
+    EXPECT_FALSE(rig.engine.PendingWrite());
     EXPECT_EQ(rig.unit.writes, std::vector<int>{reg::NetworkAddress});
     EXPECT_EQ(rig.host.fitCalls, 1);
 }
@@ -62,31 +62,32 @@ TEST(PollEngine, ReadSizeFollowsFirmwareAndFallsBackAfterAFailure) {
     for (int i = 192; i < 232; ++i)
         rig.unit.registers[i] = static_cast<std::uint8_t>(i);
     // Bytes beyond the widest read keep whatever they held.
-    std::fill(rig.engine.ReadImage.begin() + 232, rig.engine.ReadImage.end(), 0x5A);
+    RegisterImage& readImage = test::PollEngineProbe::StateOf(rig.engine).ReadImage;
+    std::fill(readImage.begin() + 232, readImage.end(), 0x5A);
 
     rig.Cycle();
     EXPECT_EQ(rig.LastSent(), ReadFrame(96));
-    EXPECT_EQ(rig.engine.ReadCount, 116);
-    EXPECT_EQ(rig.engine.ReadLength, 232);
-    EXPECT_EQ(rig.engine.ShownImage[200], 0); // not read yet
+    EXPECT_EQ(rig.engine.ReadCount(), 116);
+    EXPECT_EQ(rig.engine.ReadLength(), 232);
+    EXPECT_EQ(rig.engine.ShownImage()[200], 0); // not read yet
 
     rig.Tick();
     EXPECT_EQ(rig.LastSent(), ReadFrame(116));
     const Bytes reply = rig.unit.Answer(rig.LastSent());
     ASSERT_EQ(reply.size(), 237u);
     rig.Deliver(reply);
-    EXPECT_EQ(rig.engine.RxCount, 237);
+    EXPECT_EQ(rig.engine.RxCount(), 237);
     rig.Close();
-    EXPECT_TRUE(SameBytes(rig.engine.ReadImage, rig.unit.registers, 0, 232));
-    EXPECT_TRUE(std::all_of(rig.engine.ReadImage.begin() + 232, rig.engine.ReadImage.end(),
+    EXPECT_TRUE(SameBytes(rig.engine.ReadImage(), rig.unit.registers, 0, 232));
+    EXPECT_TRUE(std::all_of(rig.engine.ReadImage().begin() + 232, rig.engine.ReadImage().end(),
                             [](std::uint8_t b) { return b == 0x5A; }));
-    EXPECT_TRUE(SameBytes(rig.engine.ShownImage, rig.unit.registers, 0, 232));
+    EXPECT_TRUE(SameBytes(rig.engine.ShownImage(), rig.unit.registers, 0, 232));
 
     rig.unit.silent = true;
     rig.Cycle();
     EXPECT_EQ(rig.LastSent(), ReadFrame(116));
-    EXPECT_EQ(rig.engine.ReadCount, 96);
-    EXPECT_EQ(rig.engine.ReadLength, 192);
+    EXPECT_EQ(rig.engine.ReadCount(), 96);
+    EXPECT_EQ(rig.engine.ReadLength(), 192);
 
     rig.unit.silent = false;
     rig.Cycle();
@@ -98,26 +99,26 @@ TEST(PollEngine, ReadSizeFollowsFirmwareAndFallsBackAfterAFailure) {
 TEST(PollEngine, ThreeFailedExchangesLoseTheLink) {
     Rig rig;
     rig.Connect();
-    ASSERT_EQ(rig.engine.LinkCredit, 3);
+    ASSERT_EQ(rig.engine.LinkCredit(), 3);
     rig.unit.silent = true;
 
     rig.Cycle();
     rig.Cycle();
-    EXPECT_EQ(rig.engine.LinkCredit, 1);
+    EXPECT_EQ(rig.engine.LinkCredit(), 1);
     EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kGreen);
     EXPECT_EQ(rig.host.linkLostCalls, 0);
 
     rig.Cycle();
-    EXPECT_EQ(rig.engine.LinkCredit, 0);
+    EXPECT_EQ(rig.engine.LinkCredit(), 0);
     EXPECT_EQ(rig.host.linkLostCalls, 1);
     EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kYellow);
     EXPECT_EQ(rig.host.controls.unit[4].OUT[0], kGrey);
 
     // Every further failure shows the loss again; the credit stays at 0 and the countdown runs on.
     rig.Cycle();
-    EXPECT_EQ(rig.engine.LinkCredit, 0);
+    EXPECT_EQ(rig.engine.LinkCredit(), 0);
     EXPECT_EQ(rig.host.linkLostCalls, 2);
-    EXPECT_EQ(rig.engine.LayoutCountdown, -4);
+    EXPECT_EQ(rig.engine.LayoutCountdown(), -4);
 
     // A partial reply and a reply with a broken CRC fail the same way.
     rig.unit.silent = false;
@@ -132,7 +133,7 @@ TEST(PollEngine, ThreeFailedExchangesLoseTheLink) {
     reply[50] ^= 1;
     rig.Deliver(reply);
     rig.Close();
-    EXPECT_EQ(rig.engine.LinkCredit, 1);
+    EXPECT_EQ(rig.engine.LinkCredit(), 1);
 
     // One applied reply brings the link back, and the greyed units get their colours again.
     rig.unit.silent = true;
@@ -140,7 +141,7 @@ TEST(PollEngine, ThreeFailedExchangesLoseTheLink) {
     ASSERT_EQ(rig.host.controls.unit[4].OUT[0], kGrey);
     rig.unit.silent = false;
     rig.Cycle();
-    EXPECT_EQ(rig.engine.LinkCredit, 3);
+    EXPECT_EQ(rig.engine.LinkCredit(), 3);
     EXPECT_EQ(rig.host.controls.ctrl.ONLINE, kGreen);
     EXPECT_EQ(rig.host.controls.unit[4].OUT[0], kGreen);
 }
@@ -155,7 +156,7 @@ TEST(PollEngine, ChangesAreWrittenOneByOneWhileTheUnitIsShown) {
     const std::size_t first = rig.host.sent.size();
 
     rig.Cycle();
-    EXPECT_EQ(RegisterValue(rig.engine.ShownImage, 17), 4);
+    EXPECT_EQ(RegisterValue(rig.engine.ShownImage(), 17), 4);
     EXPECT_EQ(rig.host.imageToControlsCalls, shows + 1);
     for (int i = 0; i < 4; ++i)
         rig.Cycle();
@@ -189,8 +190,8 @@ TEST(PollEngine, StatusRegistersAreNeverWritten) {
             rig.Cycle();
         for (auto f = rig.host.sent.begin() + sentBefore; f != rig.host.sent.end(); ++f)
             EXPECT_EQ(*f, ReadFrame(96)) << r;
-        EXPECT_FALSE(rig.engine.PendingWrite) << r;
-        EXPECT_EQ(rig.engine.LinkCredit, 3);
+        EXPECT_FALSE(rig.engine.PendingWrite()) << r;
+        EXPECT_EQ(rig.engine.LinkCredit(), 3);
     }
 
     // A status difference below a writable one does not hide it.
@@ -213,21 +214,21 @@ TEST(PollEngine, UnansweredWriteIsRepeatedInsteadOfReads) {
     const int sentBefore = static_cast<int>(rig.host.sent.size());
     for (int i = 0; i < 6; ++i)
         rig.Cycle();
-    ASSERT_EQ(rig.engine.LinkCredit, 0);
+    ASSERT_EQ(rig.engine.LinkCredit(), 0);
     ASSERT_EQ(static_cast<int>(rig.host.sent.size()), sentBefore + 6);
     for (auto f = rig.host.sent.begin() + sentBefore; f != rig.host.sent.end(); ++f)
         EXPECT_EQ(*f, WriteFrame(reg::NetworkTimeout, 1000));
 
     // The echo confirms the register and reads resume; nothing else of the image moves.
     rig.unit.silent = false;
-    const RegisterImage shownBefore = rig.engine.ShownImage;
+    const RegisterImage shownBefore = rig.engine.ShownImage();
     rig.Cycle();
-    EXPECT_FALSE(rig.engine.PendingWrite);
-    EXPECT_EQ(RegisterValue(rig.engine.ShownImage, reg::NetworkTimeout), 1000);
+    EXPECT_FALSE(rig.engine.PendingWrite());
+    EXPECT_EQ(RegisterValue(rig.engine.ShownImage(), reg::NetworkTimeout), 1000);
     RegisterImage expected = shownBefore;
     SetRegisterValue(expected, reg::NetworkTimeout, 1000);
-    EXPECT_EQ(rig.engine.ShownImage, expected);
-    EXPECT_EQ(rig.engine.LinkCredit, 0); // an echo is not a read
+    EXPECT_EQ(rig.engine.ShownImage(), expected);
+    EXPECT_EQ(rig.engine.LinkCredit(), 0); // an echo is not a read
     rig.Tick();
     EXPECT_EQ(rig.LastSent(), ReadFrame(96));
 }
@@ -235,7 +236,7 @@ TEST(PollEngine, UnansweredWriteIsRepeatedInsteadOfReads) {
 TEST(PollEngine, OversizeInputStaysInsideTheBuffers) {
     Rig rig;
     rig.Connect();
-    const RegisterImage shown = rig.engine.ShownImage;
+    const RegisterImage shown = rig.engine.ShownImage();
 
     // More than RxBuffer holds within one exchange, over several receive events.
     rig.Tick();
@@ -243,46 +244,46 @@ TEST(PollEngine, OversizeInputStaysInsideTheBuffers) {
     rig.Deliver(reply);
     rig.Deliver(Bytes(40, 0x11));
     rig.Deliver(Bytes(100, 0x22));
-    EXPECT_EQ(rig.engine.RxCount, 256);
+    EXPECT_EQ(rig.engine.RxCount(), 256);
     EXPECT_TRUE(rig.host.waiting.empty());
     rig.Close();
-    EXPECT_EQ(rig.engine.LinkCredit, 2);
-    EXPECT_EQ(rig.engine.ShownImage, shown);
+    EXPECT_EQ(rig.engine.LinkCredit(), 2);
+    EXPECT_EQ(rig.engine.ShownImage(), shown);
 
     // One event reporting the whole 2048-byte driver queue.
     rig.Tick();
     rig.Deliver(Bytes(2000, 0xEE));
-    EXPECT_EQ(rig.engine.RxCount, 256);
+    EXPECT_EQ(rig.engine.RxCount(), 256);
     EXPECT_LE(rig.host.largestReadAsked, 256);
     EXPECT_TRUE(rig.host.waiting.empty());
-    EXPECT_EQ(rig.engine.ShownImage, shown);
-    EXPECT_EQ(rig.engine.WantedImage, shown);
+    EXPECT_EQ(rig.engine.ShownImage(), shown);
+    EXPECT_EQ(rig.engine.WantedImage(), shown);
     rig.Close();
-    EXPECT_EQ(rig.engine.LinkCredit, 1);
+    EXPECT_EQ(rig.engine.LinkCredit(), 1);
 
     // Nothing of the surplus is left to spoil the next exchange.
     SetRegisterValue(rig.unit.registers, reg::NetworkAddress, 33);
     rig.Cycle();
-    EXPECT_EQ(rig.engine.LinkCredit, 3);
-    EXPECT_EQ(RegisterValue(rig.engine.ShownImage, reg::NetworkAddress), 33);
+    EXPECT_EQ(rig.engine.LinkCredit(), 3);
+    EXPECT_EQ(RegisterValue(rig.engine.ShownImage(), reg::NetworkAddress), 33);
 }
 
 TEST(PollEngine, OutputClickTravelsToTheUnit) {
     Rig rig;
     rig.Connect();
-    ASSERT_EQ(RegisterValue(rig.engine.ShownImage, 3), 0);
+    ASSERT_EQ(RegisterValue(rig.engine.ShownImage(), 3), 0);
 
     rig.engine.Choose(3, 0x0001, 0x0001); // OUT1_0 clicked red
     rig.Cycle();
-    EXPECT_EQ(rig.engine.PendingRegister, 3);
-    EXPECT_TRUE(rig.engine.PendingWrite);
-    EXPECT_EQ(rig.engine.ShownImage[7], 0);
+    EXPECT_EQ(rig.engine.PendingRegister(), 3);
+    EXPECT_TRUE(rig.engine.PendingWrite());
+    EXPECT_EQ(rig.engine.ShownImage()[7], 0);
     rig.Tick();
     EXPECT_EQ(rig.LastSent(), (Bytes{0x01, 0x06, 0x00, 0x03, 0x00, 0x01, 0xB8, 0x0A}));
     rig.Answer();
     rig.Close();
-    EXPECT_EQ(rig.engine.ShownImage[7], 1);
-    EXPECT_FALSE(rig.engine.PendingWrite);
+    EXPECT_EQ(rig.engine.ShownImage()[7], 1);
+    EXPECT_FALSE(rig.engine.PendingWrite());
     rig.Tick();
     EXPECT_EQ(rig.LastSent(), ReadFrame(96));
 }
@@ -307,8 +308,8 @@ TEST(PollEngine, PollTickClosesAnOpenExchangeFirst) {
     // The response timer fell due together with the next poll tick, which came first.
     ASSERT_TRUE(rig.host.responseRunning);
     rig.Tick();
-    EXPECT_EQ(rig.engine.LinkCredit, 3);
-    EXPECT_EQ(rig.engine.RxCount, 0);
+    EXPECT_EQ(rig.engine.LinkCredit(), 3);
+    EXPECT_EQ(rig.engine.RxCount(), 0);
     EXPECT_TRUE(rig.host.responseRunning);
     EXPECT_EQ(rig.host.sent.size(), 2u);
 }
@@ -320,8 +321,7 @@ TEST(PollEngine, PortFailures) {
     rig.host.failWrite = true;
     rig.Tick();
     EXPECT_EQ(rig.host.calls,
-              (std::vector<std::string>{"StartResponseTimer", "StopResponseTimer", "StopPollTimer",
-                                        "ShowLinkLost", "ShowPortError"}));
+              (std::vector<std::string>{"StartResponseTimer", "StopResponseTimer", "PortFailed"}));
     EXPECT_FALSE(rig.host.responseRunning);
     EXPECT_FALSE(rig.host.pollRunning);
 
@@ -334,15 +334,14 @@ TEST(PollEngine, PortFailures) {
     reading.host.calls.clear();
     reading.host.readsUntilFailure = 1;
     reading.Deliver(Bytes(600, 0x02));
-    EXPECT_EQ(reading.host.calls,
-              (std::vector<std::string>{"StopPollTimer", "ShowLinkLost", "ShowPortError"}));
-    EXPECT_EQ(reading.engine.RxCount, 10);
-    EXPECT_TRUE(std::all_of(reading.engine.RxBuffer.begin() + 10, reading.engine.RxBuffer.end(),
+    EXPECT_EQ(reading.host.calls, (std::vector<std::string>{"PortFailed"}));
+    EXPECT_EQ(reading.engine.RxCount(), 10);
+    EXPECT_TRUE(std::all_of(reading.engine.RxBuffer().begin() + 10, reading.engine.RxBuffer().end(),
                             [](std::uint8_t b) { return b == 0; }));
     EXPECT_TRUE(reading.host.responseRunning);
     EXPECT_EQ(reading.host.controls.ctrl.ONLINE, kYellow);
     reading.Close();
-    EXPECT_EQ(reading.engine.LinkCredit, 2);
+    EXPECT_EQ(reading.engine.LinkCredit(), 2);
 }
 
 // The answer with its last frame bytes changed and a good CRC again.
@@ -462,8 +461,9 @@ TEST(PollEngine, EveryExchangeIsJudgedAgainstTheRequestJustSent) {
             rig.Cycle(); // a good read; the choice is found
             EXPECT_EQ(recorder.records.back().verdict, Good);
         }
-        rig.engine.LinkCredit = 1; // so that a failure loses the link
-        const RegisterImage shown = rig.engine.ShownImage;
+        test::PollEngineProbe::StateOf(rig.engine).LinkCredit =
+            1; // so that a failure loses the link
+        const RegisterImage shown = rig.engine.ShownImage();
 
         const auto before = std::chrono::system_clock::now();
         rig.Tick();
@@ -489,18 +489,18 @@ TEST(PollEngine, EveryExchangeIsJudgedAgainstTheRequestJustSent) {
             EXPECT_EQ(r.latency.count(), -1);
         }
 
-        EXPECT_EQ(rig.engine.LinkCredit, failed ? 0 : (c.verdict == Good && !c.write ? 3 : 1));
-        EXPECT_EQ(rig.engine.ReadCount, 96);
+        EXPECT_EQ(rig.engine.LinkCredit(), failed ? 0 : (c.verdict == Good && !c.write ? 3 : 1));
+        EXPECT_EQ(rig.engine.ReadCount(), 96);
         if (c.verdict == Good && !c.write) {
-            EXPECT_EQ(RegisterValue(rig.engine.ShownImage, reg::NetworkAddress), 33);
+            EXPECT_EQ(RegisterValue(rig.engine.ShownImage(), reg::NetworkAddress), 33);
             continue;
         }
         // Nothing of a reply that does not answer the request reaches the images.
         RegisterImage expected = shown;
         if (c.verdict == Good) SetRegisterValue(expected, reg::NetworkTimeout, 1000);
-        EXPECT_EQ(rig.engine.ShownImage, expected);
+        EXPECT_EQ(rig.engine.ShownImage(), expected);
         // A refused write lets the next tick read; an unanswered one may have reached the unit.
-        EXPECT_EQ(rig.engine.PendingWrite, c.write && failed && c.verdict != Exception);
+        EXPECT_EQ(rig.engine.PendingWrite(), c.write && failed && c.verdict != Exception);
     }
 }
 

@@ -1,5 +1,5 @@
-// A window stand-in for the poll engine whose port, timers and binding the test drives, and a
-// unit that answers requests from its own register image.
+// A line and view stand-in for the poll engine whose port, timers and binding the test drives,
+// and a unit that answers requests from its own register image.
 #pragma once
 
 #include "LinkLoss.h"
@@ -40,7 +40,7 @@ inline Bytes ReadFrame(int count, std::uint8_t address = 1) {
     return WithCrc({address, kReadHoldingRegisters, 0, 0, 0, static_cast<std::uint8_t>(count)});
 }
 
-class ScriptedHost : public PollHost {
+class ScriptedHost : public PollLine, public PollView {
   public:
     std::string address = "1";
     std::vector<Bytes> sent;
@@ -91,13 +91,13 @@ class ScriptedHost : public PollHost {
         responseRunning = false;
     }
     bool ResponseTimerRunning() const override { return responseRunning; }
-    void StopPollTimer() override {
-        calls.push_back("StopPollTimer");
-        pollRunning = false;
-    }
-    void ShowPortError() override {
-        calls.push_back("ShowPortError");
+    // As the station's line does: polling stops and the link shows lost.
+    void PortFailed(std::exception_ptr) override {
+        calls.push_back("PortFailed");
         ++portErrors;
+        pollRunning = false;
+        ++linkLostCalls;
+        korvan::ShowLinkLost(controls);
     }
     void ImageToControls(const RegisterImage&) override {
         // Enough of the binding for the colour tests: every indicator of every unit shows a
@@ -109,7 +109,7 @@ class ScriptedHost : public PollHost {
             unit.STATE = kGreen;
         }
     }
-    void FitPanelsToUnits() override { ++fitCalls; }
+    void FitPanelsToUnits(int, int) override { ++fitCalls; }
     int GreyOutDisabledUnits(const RegisterImage& image) override {
         return korvan::GreyOutDisabledUnits(image, controls);
     }
@@ -165,7 +165,7 @@ struct Recorder : ExchangeObserver {
 // Engine, window stand-in and unit; one Cycle is one poll period.
 struct Rig {
     ScriptedHost host;
-    PollEngine engine{host};
+    PollEngine engine{host, host};
     ScriptedUnit unit;
 
     Rig() {

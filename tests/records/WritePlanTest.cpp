@@ -43,15 +43,15 @@ TEST(WritePlan, FileWrittenThroughTheEngineChangesExactlyThePlannedRegisters) {
     SetRegisterValue(rig.unit.registers, reg::NetworkTimeout,
                      250); // changed by hand, never written
     rig.Connect();
-    ASSERT_EQ(rig.engine.ReadCount, 116);
+    ASSERT_EQ(rig.engine.ReadCount(), 116);
     const RegisterImage before = rig.unit.registers;
 
     WindowControls controls;
-    ImageToControls(rig.engine.ShownImage, controls);
-    RegisterImage wanted = rig.engine.ShownImage;
+    ImageToControls(rig.engine.ShownImage(), controls);
+    RegisterImage wanted = rig.engine.ShownImage();
     ControlsToImage(controls, wanted);
 
-    const Comparison comparison = CompareSettings(file, rig.engine.ShownImage, Settings().pieces);
+    const Comparison comparison = CompareSettings(file, rig.engine.ShownImage(), Settings().pieces);
     const WritePlan plan =
         PlanWrite(comparison, All(comparison), wanted,
                   [&](const RegisterImage& image) { return rig::ThroughBinding(wanted, image); });
@@ -65,9 +65,9 @@ TEST(WritePlan, FileWrittenThroughTheEngineChangesExactlyThePlannedRegisters) {
     ApplyPlan(plan, shown);
     ImageToControls(shown, controls);
     // As the window hands the controls to the engine.
-    RegisterImage chosen = rig.engine.WantedImage;
+    RegisterImage chosen = rig.engine.WantedImage();
     ControlsToImage(controls, chosen);
-    for (const Choice& choice : ChoicesBetween(rig.engine.WantedImage, chosen))
+    for (const Choice& choice : ChoicesBetween(rig.engine.WantedImage(), chosen))
         rig.engine.Choose(choice.reg, choice.mask, choice.value);
     for (int cycle = 0; cycle < 3 * 21 + 4; ++cycle)
         rig.Cycle();
@@ -86,7 +86,7 @@ TEST(WritePlan, FileWrittenThroughTheEngineChangesExactlyThePlannedRegisters) {
     }
     const WriteProgress progress = MeasureProgress(
         plan, planned, std::set<int>(rig.unit.writes.begin(), rig.unit.writes.end()),
-        rig.engine.ShownImage);
+        rig.engine.ShownImage());
     EXPECT_EQ(progress.written, 21);
     EXPECT_EQ(progress.confirmed, 21);
     EXPECT_EQ(progress.left, 0);

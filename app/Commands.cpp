@@ -8,11 +8,11 @@ constexpr std::uint16_t kCommandByteMask = 0x00FF;
 
 // Reset, restore and module search need a unit that answers and supports modules.
 bool UnitAcceptsServiceCommands(const PollEngine& engine, MessageHost& messages) {
-    if (engine.LinkCredit == 0) {
+    if (!engine.LinkUp()) {
         messages.ShowMessage(MessageKind::Error, kNotConnectedText);
         return false;
     }
-    if (UnitCount(engine.ShownImage) == 0) {
+    if (UnitCount(engine.ShownImage()) == 0) {
         messages.ShowMessage(MessageKind::Information, kNotSupportedText);
         return false;
     }
@@ -48,8 +48,7 @@ void RESTOREClick(PollEngine& engine, MessageHost& messages) {
 }
 
 void FINDClick(PollEngine& engine, MessageHost& messages) {
-    if (UnitAcceptsServiceCommands(engine, messages))
-        engine.LayoutCountdown = PollEngine::kLayoutCountdownStart;
+    if (UnitAcceptsServiceCommands(engine, messages)) engine.FitPanelsAtNextRead();
 }
 
 void ToggleOutputIndicator(Colour& indicator) {

@@ -1,5 +1,7 @@
 #include "LinkLoss.h"
 
+#include "DriveType.h"
+
 namespace korvan {
 
 void ShowLinkLost(WindowControls& controls) {
@@ -20,7 +22,7 @@ void ShowLinkLost(WindowControls& controls) {
 }
 
 int DriveTypeCodeOf(const RegisterImage& image, int unit) {
-    return image[2 * reg::UnitBlock(unit) + 1] & 0x3F;
+    return image[2 * reg::UnitBlock(unit) + 1] & kDriveTypeBits;
 }
 
 int GreyOutDisabledUnits(const RegisterImage& image, WindowControls& controls) {

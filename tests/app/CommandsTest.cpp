@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "PollEngineProbe.h"
 #include "ScriptedHost.h"
 
 #include <gtest/gtest.h>
@@ -35,26 +36,27 @@ TEST(Commands, ChecksComeFirstAndStoreNothing) {
     for (Command command : {&RES_BUTClick, &RESTOREClick, &FINDClick}) {
         Rig rig;
         ScriptedMessages messages;
-        rig.engine.LayoutCountdown = -2;
-        rig.engine.ShownImage[byte::UnitCount] = 4; // link lost: the error, whatever the count
-        const RegisterImage empty = rig.engine.WantedImage;
+        test::PollEngineProbe::StateOf(rig.engine).LayoutCountdown = -2;
+        test::PollEngineProbe::StateOf(rig.engine).ShownImage[byte::UnitCount] =
+            4; // link lost: the error, whatever the count
+        const RegisterImage empty = rig.engine.WantedImage();
         command(rig.engine, messages);
-        EXPECT_EQ(rig.engine.WantedImage, empty);
-        EXPECT_EQ(rig.engine.LayoutCountdown, -2);
+        EXPECT_EQ(rig.engine.WantedImage(), empty);
+        EXPECT_EQ(rig.engine.LayoutCountdown(), -2);
         ASSERT_EQ(messages.shown.size(), 1u);
         EXPECT_EQ(messages.shown[0].kind, MessageKind::Error);
         EXPECT_EQ(messages.shown[0].text, "Прибор не подключен!");
 
         rig.unit.registers[byte::UnitCount] = 0; // firmware without modules
         rig.Connect();
-        const RegisterImage wanted = rig.engine.WantedImage;
-        const int countdown = rig.engine.LayoutCountdown;
+        const RegisterImage wanted = rig.engine.WantedImage();
+        const int countdown = rig.engine.LayoutCountdown();
         command(rig.engine, messages);
         ASSERT_EQ(messages.shown.size(), 2u);
         EXPECT_EQ(messages.shown[1].kind, MessageKind::Information);
         EXPECT_EQ(messages.shown[1].text, "В данной версии прошивки функция не поддерживается!");
-        EXPECT_EQ(rig.engine.WantedImage, wanted);
-        EXPECT_EQ(rig.engine.LayoutCountdown, countdown);
+        EXPECT_EQ(rig.engine.WantedImage(), wanted);
+        EXPECT_EQ(rig.engine.LayoutCountdown(), countdown);
         rig.Cycle();
         rig.Cycle();
         EXPECT_TRUE(rig.unit.writes.empty());
@@ -73,14 +75,14 @@ TEST(Commands, ServiceCommandsAskAndStoreOnlyOnOk) {
         rig.Connect();
         ScriptedMessages messages;
         messages.answerOk = false;
-        const RegisterImage wanted = rig.engine.WantedImage;
-        const RegisterImage shown = rig.engine.ShownImage;
+        const RegisterImage wanted = rig.engine.WantedImage();
+        const RegisterImage shown = rig.engine.ShownImage();
         c.command(rig.engine, messages);
         ASSERT_EQ(messages.shown.size(), 1u);
         EXPECT_EQ(messages.shown[0].kind, MessageKind::Warning);
         EXPECT_EQ(messages.shown[0].text, c.question);
-        EXPECT_EQ(rig.engine.WantedImage, wanted);
-        EXPECT_EQ(rig.engine.ShownImage, shown);
+        EXPECT_EQ(rig.engine.WantedImage(), wanted);
+        EXPECT_EQ(rig.engine.ShownImage(), shown);
 
         rig.Cycle();
         rig.Cycle();
@@ -113,7 +115,7 @@ TEST(Commands, QuestionOpenWhileThePollCycleRuns) {
     };
     RES_BUTClick(rig.engine, messages);
     EXPECT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(RegisterValue(rig.engine.WantedImage, reg::NetworkTimeout), 700);
+    EXPECT_EQ(RegisterValue(rig.engine.WantedImage(), reg::NetworkTimeout), 700);
     rig.Cycle();
     rig.Cycle();
     EXPECT_EQ(rig.LastSent(), WriteFrame(reg::ServiceCommand, 170));
@@ -126,7 +128,7 @@ TEST(Commands, FindRestartsTheCountdownWithoutAQuestion) {
     ScriptedMessages messages;
     FINDClick(rig.engine, messages);
     EXPECT_TRUE(messages.shown.empty());
-    EXPECT_EQ(rig.engine.LayoutCountdown, 5);
+    EXPECT_EQ(rig.engine.LayoutCountdown(), 5);
     rig.Cycle();
     EXPECT_EQ(rig.host.fitCalls, 2);
 }
@@ -135,7 +137,7 @@ TEST(Commands, StartAndStopTravelAsTheLastOnePressed) {
     Rig rig;
     // Without a link, and whatever the firmware, the command is stored and PUSK follows at once.
     GO_BUTClick(rig.engine, rig.host.controls);
-    EXPECT_EQ(rig.engine.WantedImage[byte::CommandSignal], 170);
+    EXPECT_EQ(rig.engine.WantedImage()[byte::CommandSignal], 170);
     EXPECT_EQ(rig.host.controls.ctrl.PUSK, kRed);
     rig.unit.silent = true;
     rig.Cycle();
@@ -155,7 +157,7 @@ TEST(Commands, StartAndStopTravelAsTheLastOnePressed) {
     // only the stop.
     EXPECT_EQ(rig.unit.writes, (std::vector<int>{reg::CommandSignal, reg::CommandSignal}));
     EXPECT_EQ(RegisterValue(rig.unit.registers, reg::CommandSignal), 85);
-    EXPECT_EQ(rig.engine.ShownImage[byte::CommandSignal], 85);
+    EXPECT_EQ(rig.engine.ShownImage()[byte::CommandSignal], 85);
 }
 
 // "Останов" pressed while the write of "Пуск" is on the line: the echo confirms only what was sent,
