@@ -1,27 +1,41 @@
 #include "ControlsView.h"
 
-#include <QButtonGroup>
-#include <QCheckBox>
+#include "WindowDescription.h"
+
 #include <QSignalBlocker>
 
 namespace korvan {
 
-namespace {
-
 // ---- widgets -> state
 
-ListState PullList(const TDropList* list) {
-    return {list->ShownIndex(), list->DroppedDown()};
+void PullValue(const TDropList* list, ListState& state) {
+    state = {list->ShownIndex(), list->DroppedDown()};
 }
 
 // The field's value: an entry still being typed is not the operator's choice yet.
-std::string PullText(const TEditField* edit) {
-    return edit->Value().toStdString();
+void PullValue(const TEditField* edit, std::string& text) {
+    text = edit->Value().toStdString();
+}
+
+void PullValue(const QLabel* label, std::string& text) {
+    text = label->text().toStdString();
+}
+
+void PullValue(const QCheckBox* box, bool& ticked) {
+    ticked = box->isChecked();
+}
+
+void PullValue(const TIndicator* indicator, Colour& colour) {
+    colour = indicator->colour();
+}
+
+void PullValue(const QButtonGroup* group, RadioChoice& choice) {
+    choice = group->checkedId();
 }
 
 // ---- state -> widgets
 
-void PushList(TDropList* list, const ListState& state) {
+void PushValue(TDropList* list, const ListState& state) {
     // Whether the list is open is the operator's business; only the selection is set, and an
     // open list takes it when it closes.
     const int index = state.index >= 0 && state.index < list->count() ? state.index : -1;
@@ -29,13 +43,13 @@ void PushList(TDropList* list, const ListState& state) {
     list->ShowIndex(index);
 }
 
-void PushCheck(QCheckBox* box, bool ticked) {
+void PushValue(QCheckBox* box, bool ticked) {
     if (box->isChecked() == ticked) return;
     const QSignalBlocker block(box);
     box->setChecked(ticked);
 }
 
-void PushText(TEditField* edit, const std::string& text) {
+void PushValue(TEditField* edit, const std::string& text) {
     const QString wanted = QString::fromStdString(text);
     const QSignalBlocker block(edit);
     if (edit->Editing()) { // what the operator types stays as it is, cursor and all
@@ -48,16 +62,16 @@ void PushText(TEditField* edit, const std::string& text) {
     if (!edit->hasFocus()) edit->setCursorPosition(0);
 }
 
-void PushText(QLabel* label, const std::string& text) {
+void PushValue(QLabel* label, const std::string& text) {
     const QString wanted = QString::fromStdString(text);
     if (label->text() != wanted) label->setText(wanted);
 }
 
-void PushColour(TIndicator* indicator, Colour colour) {
+void PushValue(TIndicator* indicator, Colour colour) {
     indicator->setColour(colour);
 }
 
-void PushRadio(QButtonGroup* group, RadioChoice choice) {
+void PushValue(QButtonGroup* group, RadioChoice choice) {
     QAbstractButton* wanted = group->button(choice); // null for -1 and for any unknown choice
     QAbstractButton* current = group->checkedButton();
     if (wanted == current) return;
@@ -75,212 +89,72 @@ void PushRadio(QButtonGroup* group, RadioChoice choice) {
     group->setExclusive(true);
 }
 
-template <typename T, std::size_t N, typename W, typename F>
-void PullEach(std::array<T, N>& state, const std::array<W*, N>& widgets, F pull) {
-    for (std::size_t i = 0; i < N; ++i)
-        state[i] = pull(widgets[i]);
+// ---- signals: a change of anything Pull reads, or a choice the operator made
+
+void WatchWidget(TDropList* list, Watched which, QObject* context, const WatchCall& call) {
+    if (which == Watched::Choices) {
+        QObject::connect(list, &QComboBox::activated, context, call);
+        return;
+    }
+    QObject::connect(list, &QComboBox::currentIndexChanged, context, call);
+    QObject::connect(list, &TDropList::DroppedDownChanged, context, call);
 }
 
-template <typename T, std::size_t N, typename W, typename F>
-void PushEach(const std::array<T, N>& state, const std::array<W*, N>& widgets, F push) {
-    for (std::size_t i = 0; i < N; ++i)
-        push(widgets[i], state[i]);
+void WatchWidget(TEditField* edit, Watched which, QObject* context, const WatchCall& call) {
+    if (which == Watched::Choices)
+        QObject::connect(edit, &TEditField::EntryTaken, context, call);
+    else
+        QObject::connect(edit, &QLineEdit::textChanged, context, call);
 }
 
-bool Ticked(const QCheckBox* box) {
-    return box->isChecked();
-}
-Colour ColourOf(const TIndicator* indicator) {
-    return indicator->colour();
-}
+// The version label changes only through Push, and the operator cannot choose it.
+void WatchWidget(QLabel*, Watched, QObject*, const WatchCall&) {}
 
-} // namespace
-
-void ControlsView::Pull(WindowControls& c) const {
-    const CommonWidgets& cw = w_.ctrl;
-    c.ctrl.PUSK = cw.PUSK->colour();
-    c.ctrl.PANEL = PullList(cw.PANEL);
-    c.ctrl.ADR = PullText(cw.ADR);
-    c.ctrl.SPD = PullList(cw.SPD);
-    c.ctrl.DEL = PullText(cw.DEL);
-    c.ctrl.parity = cw.parity->checkedId();
-    c.ctrl.VER = cw.VER->text().toStdString();
-    c.ctrl.ONLINE = cw.ONLINE->colour();
-
-    for (int k = 0; k < kUnitPanels; ++k) {
-        const UnitWidgets& uw = w_.unit[k];
-        UnitControls& u = c.unit[k];
-        u.Ut = PullList(uw.Ut);
-        u.drives = uw.drives->checkedId();
-        u.Cd = uw.Cd->isChecked();
-        u.contact = uw.contact->checkedId();
-        PullEach(u.O, uw.O, Ticked);
-        PullEach(u.delay, uw.delay, [](const TEditField* e) { return PullText(e); });
-        PullEach(u.OUT, uw.OUT, ColourOf);
-        PullEach(u.IN, uw.IN, ColourOf);
-        u.STATE = uw.STATE->colour();
-        PullEach(u.FIN, uw.FIN, Ticked);
-        u.FINA = uw.FINA->isChecked();
-        PullEach(u.BIN, uw.BIN, Ticked);
-    }
-
-    const MasterWidgets& mw = w_.master;
-    c.master.csContact = mw.csContact->checkedId();
-    PullEach(c.master.RELAY, mw.RELAY, ColourOf);
-    c.master.CS1 = mw.CS1->colour();
-    c.master.CS2 = mw.CS2->colour();
-    c.master.CU1 = mw.CU1->colour();
-    c.master.CU2 = mw.CU2->colour();
+void WatchWidget(QCheckBox* box, Watched which, QObject* context, const WatchCall& call) {
+    if (which == Watched::Choices)
+        QObject::connect(box, &QCheckBox::clicked, context, call);
+    else
+        QObject::connect(box, &QCheckBox::toggled, context, call);
 }
 
-void ControlsView::Push(const WindowControls& c) const {
-    const CommonWidgets& cw = w_.ctrl;
-    PushColour(cw.PUSK, c.ctrl.PUSK);
-    PushList(cw.PANEL, c.ctrl.PANEL);
-    PushText(cw.ADR, c.ctrl.ADR);
-    PushList(cw.SPD, c.ctrl.SPD);
-    PushText(cw.DEL, c.ctrl.DEL);
-    PushRadio(cw.parity, c.ctrl.parity);
-    PushText(cw.VER, c.ctrl.VER);
-    PushColour(cw.ONLINE, c.ctrl.ONLINE);
-
-    for (int k = 0; k < kUnitPanels; ++k) {
-        const UnitWidgets& uw = w_.unit[k];
-        const UnitControls& u = c.unit[k];
-        PushList(uw.Ut, u.Ut);
-        PushRadio(uw.drives, u.drives);
-        PushCheck(uw.Cd, u.Cd);
-        PushRadio(uw.contact, u.contact);
-        PushEach(u.O, uw.O, PushCheck);
-        PushEach(u.delay, uw.delay, [](TEditField* e, const std::string& v) { PushText(e, v); });
-        PushEach(u.OUT, uw.OUT, PushColour);
-        PushEach(u.IN, uw.IN, PushColour);
-        PushColour(uw.STATE, u.STATE);
-        PushEach(u.FIN, uw.FIN, PushCheck);
-        PushCheck(uw.FINA, u.FINA);
-        PushEach(u.BIN, uw.BIN, PushCheck);
-    }
-
-    const MasterWidgets& mw = w_.master;
-    PushRadio(mw.csContact, c.master.csContact);
-    PushEach(c.master.RELAY, mw.RELAY, PushColour);
-    PushColour(mw.CS1, c.master.CS1);
-    PushColour(mw.CS2, c.master.CS2);
-    PushColour(mw.CU1, c.master.CU1);
-    PushColour(mw.CU2, c.master.CU2);
+// A click on an indicator is no choice of a setting; it has a handler of its own.
+void WatchWidget(TIndicator* indicator, Watched which, QObject* context, const WatchCall& call) {
+    if (which == Watched::Changes)
+        QObject::connect(indicator, &TIndicator::ColourChanged, context, call);
 }
 
-namespace {
+void WatchWidget(QButtonGroup* group, Watched which, QObject* context, const WatchCall& call) {
+    if (which == Watched::Choices)
+        QObject::connect(group, &QButtonGroup::idClicked, context, call);
+    else
+        QObject::connect(group, &QButtonGroup::idToggled, context, call);
+}
 
-// Connects each kind of bound widget's change signal.
-struct ChangeWatch {
-    QObject* context;
-    std::function<void()> changed;
+// ---- the whole window, walking the bound rows of the window table
 
-    void operator()(TDropList* list) const {
-        QObject::connect(list, &QComboBox::currentIndexChanged, context, changed);
-        QObject::connect(list, &TDropList::DroppedDownChanged, context, changed);
-    }
-    void operator()(QLineEdit* edit) const {
-        QObject::connect(edit, &QLineEdit::textChanged, context, changed);
-    }
-    void operator()(QCheckBox* box) const {
-        QObject::connect(box, &QCheckBox::toggled, context, changed);
-    }
-    void operator()(QButtonGroup* group) const {
-        QObject::connect(group, &QButtonGroup::idToggled, context, changed);
-    }
-    void operator()(TIndicator* indicator) const {
-        QObject::connect(indicator, &TIndicator::ColourChanged, context, changed);
-    }
-    template <typename W, std::size_t N> void operator()(const std::array<W*, N>& widgets) const {
-        for (W* widget : widgets)
-            (*this)(widget);
-    }
-};
+void ControlsView::Pull(WindowControls& controls) const {
+    ForEachBoundWidget([&](const Binding& bound, int unit, int index) {
+        if (bound.pull != nullptr) bound.pull(w_, controls, unit, index);
+    });
+}
 
-} // namespace
-
-namespace {
-
-// Connects each kind of bound widget's signal for a choice the operator made.
-struct ChoiceWatch {
-    QObject* context;
-    std::function<void()> chose;
-
-    void operator()(TDropList* list) const {
-        QObject::connect(list, &QComboBox::activated, context, chose);
-    }
-    void operator()(TEditField* edit) const {
-        QObject::connect(edit, &TEditField::EntryTaken, context, chose);
-    }
-    void operator()(QCheckBox* box) const {
-        QObject::connect(box, &QCheckBox::clicked, context, chose);
-    }
-    void operator()(QButtonGroup* group) const {
-        QObject::connect(group, &QButtonGroup::idClicked, context, chose);
-    }
-    template <typename W, std::size_t N> void operator()(const std::array<W*, N>& widgets) const {
-        for (W* widget : widgets)
-            (*this)(widget);
-    }
-};
-
-} // namespace
-
-void ControlsView::WatchChoices(QObject* context, const std::function<void()>& chose) const {
-    const ChoiceWatch watch{context, chose};
-    const CommonWidgets& cw = w_.ctrl;
-    watch(cw.PANEL);
-    watch(cw.ADR);
-    watch(cw.SPD);
-    watch(cw.DEL);
-    watch(cw.parity);
-    for (const UnitWidgets& uw : w_.unit) {
-        watch(uw.Ut);
-        watch(uw.drives);
-        watch(uw.Cd);
-        watch(uw.contact);
-        watch(uw.O);
-        watch(uw.delay);
-        watch(uw.FIN);
-        watch(uw.FINA);
-        watch(uw.BIN);
-    }
-    watch(w_.master.csContact);
+void ControlsView::Push(const WindowControls& controls) const {
+    ForEachBoundWidget([&](const Binding& bound, int unit, int index) {
+        if (bound.push != nullptr) bound.push(w_, controls, unit, index);
+    });
 }
 
 void ControlsView::WatchChanges(QObject* context, const std::function<void()>& changed) const {
-    const ChangeWatch watch{context, changed};
-    const CommonWidgets& cw = w_.ctrl;
-    watch(cw.PUSK);
-    watch(cw.PANEL);
-    watch(cw.ADR);
-    watch(cw.SPD);
-    watch(cw.DEL);
-    watch(cw.parity);
-    watch(cw.ONLINE);
-    for (const UnitWidgets& uw : w_.unit) {
-        watch(uw.Ut);
-        watch(uw.drives);
-        watch(uw.Cd);
-        watch(uw.contact);
-        watch(uw.O);
-        watch(uw.delay);
-        watch(uw.OUT);
-        watch(uw.IN);
-        watch(uw.STATE);
-        watch(uw.FIN);
-        watch(uw.FINA);
-        watch(uw.BIN);
-    }
-    const MasterWidgets& mw = w_.master;
-    watch(mw.csContact);
-    watch(mw.RELAY);
-    watch(mw.CS1);
-    watch(mw.CS2);
-    watch(mw.CU1);
-    watch(mw.CU2);
+    ForEachBoundWidget([&](const Binding& bound, int unit, int index) {
+        if (bound.watch != nullptr)
+            bound.watch(w_, unit, index, Watched::Changes, context, changed);
+    });
+}
+
+void ControlsView::WatchChoices(QObject* context, const std::function<void()>& chose) const {
+    ForEachBoundWidget([&](const Binding& bound, int unit, int index) {
+        if (bound.watch != nullptr) bound.watch(w_, unit, index, Watched::Choices, context, chose);
+    });
 }
 
 } // namespace korvan

@@ -1,6 +1,8 @@
 // The one place where the window's widgets and the plain control state meet. Pull copies what the
 // widgets show into a WindowControls; Push sets the widgets from one, touching only what differs
-// and with the widgets' signals blocked, so no handler runs.
+// and with the widgets' signals blocked, so no handler runs. Both, and the two watches, walk the
+// bound rows of the window table (ControlList.cpp); ControlsView.cpp says how each kind of widget
+// is read, set and watched.
 #pragma once
 
 #include "ControlsModel.h"

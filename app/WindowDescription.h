@@ -1,7 +1,9 @@
 // The controls of the main window as data: one table for the common panel CTRL and one table for
-// the unit panels, from which all ten panels DEV_0 .. DEV_9 are built in a loop.
+// the unit panels, from which all ten panels DEV_0 .. DEV_9 are built in a loop. The rows are in
+// ControlList.cpp; each row also says which widget pointer and which control state it is bound to.
 #pragma once
 
+#include "ControlBinding.h"
 #include "WindowWidgets.h"
 
 #include <QString>
@@ -57,6 +59,7 @@ struct ControlRow {
     int startIndex = -1;
     int visibleRows = 0;
     Repeat repeat = {};
+    Binding bind = {}; // for a repeated row, the index runs with the repeat
 };
 
 // Radio buttons that exclude each other; the button's place in the list is its choice number.
@@ -64,6 +67,7 @@ struct RadioGroupRow {
     const char* buttons[3];
     int count;
     Only only;
+    Binding bind = {}; // the group and the choice it shows
 };
 
 std::span<const ControlRow> CommonPanelRows();
@@ -89,5 +93,9 @@ const DescribedControl* DescribeControl(const QString& name);
 // Creates every control of the window inside `area` (CTRL first, then DEV_0 .. DEV_9), each with
 // its resource name as objectName, and returns typed pointers to them.
 WindowWidgets BuildWindow(QWidget* area);
+
+// Calls visit for every bound widget and radio group BuildWindow makes, with the unit it belongs to
+// and the element of an array member it is kept in.
+void ForEachBoundWidget(const std::function<void(const Binding&, int unit, int index)>& visit);
 
 } // namespace korvan

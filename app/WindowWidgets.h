@@ -1,5 +1,6 @@
-// Typed pointers to the controls of the main window, filled from the window description. The
-// widgets belong to the window; these are views of them.
+// Typed pointers to the controls of the main window, each filled by BuildWindow as it creates the
+// widget, from the binding of its row in ControlList.cpp. The widgets belong to the window; these
+// are views of them.
 #pragma once
 
 #include "ControlsModel.h"

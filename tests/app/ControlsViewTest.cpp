@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 using namespace korvan;
 
@@ -152,6 +153,39 @@ TEST(ControlsView, PushFiresNoHandlerAndLeavesMatchingWidgetsAlone) {
     win.PushControls();
     EXPECT_EQ(u.contact->checkedButton(), nullptr);
     EXPECT_EQ(groupSpy.count(), 0);
+}
+
+// Most indicators only show and have no register bits for the control walk to follow: each one,
+// found by its name, shows the member it stands for and no other.
+TEST(ControlsView, EachIndicatorShowsItsOwnMember) {
+    TWIN win;
+    WindowControls& c = win.Controls;
+    std::vector<std::pair<QString, Colour*>> shown{
+        {"PUSK", &c.ctrl.PUSK}, {"ONLINE", &c.ctrl.ONLINE}, {"CS1", &c.master.CS1},
+        {"CS2", &c.master.CS2}, {"CU1", &c.master.CU1},     {"CU2", &c.master.CU2}};
+    for (int n = 1; n <= 4; ++n)
+        shown.emplace_back(QString("RELAY%1").arg(n), &c.master.RELAY[n - 1]);
+    for (int k = 0; k < kUnitPanels; ++k) {
+        UnitControls& u = c.unit[k];
+        shown.emplace_back(QString("STATE_%1").arg(k), &u.STATE);
+        for (int n = 1; n <= 2; ++n)
+            shown.emplace_back(QString("OUT%1_%2").arg(n).arg(k), &u.OUT[n - 1]);
+        for (int n = 1; n <= 5; ++n)
+            shown.emplace_back(QString("IN%1_%2").arg(n).arg(k), &u.IN[n - 1]);
+    }
+    std::vector<const TIndicator*> indicators;
+    for (const auto& [name, member] : shown) {
+        indicators.push_back(win.findChild<TIndicator*>(name));
+        ASSERT_NE(indicators.back(), nullptr) << name.toStdString();
+    }
+    for (std::size_t lit = 0; lit < shown.size(); ++lit) {
+        for (std::size_t i = 0; i < shown.size(); ++i)
+            *shown[i].second = i == lit ? kRed : kGreen;
+        win.PushControls();
+        for (std::size_t i = 0; i < shown.size(); ++i)
+            EXPECT_EQ(indicators[i]->colour(), i == lit ? kRed : kGreen)
+                << shown[lit].first.toStdString() << " lit, " << shown[i].first.toStdString();
+    }
 }
 
 TEST(ControlsView, LongValuesSetFromCodeAreKeptWhole) {
