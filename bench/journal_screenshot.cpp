@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     auto* delay = win.findChild<TEditField*>("TD1_2");
     delay->selectAll();
     QTest::keyClicks(delay, "45");
+    QTest::keyClick(delay, Qt::Key_Return); // the entry counts once finished
     ok = ok && events(2);
     QTest::mouseClick(win.findChild<QPushButton*>("GO_BUT"), Qt::LeftButton);
     ok = ok && events(4);
