@@ -3,49 +3,16 @@
 // period with the journal full and its view closed, then open and following the end, while the
 // simulator's scenario makes events. Run it under privdev (it links a port into /dev).
 #include "JournalWindow.h"
-#include "MessageBoxes.h"
-#include "QtWindowThread.h"
-#include "SimulatorProcess.h"
-#include "StationLook.h"
-#include "monitor_code_3.h"
-
-#include <QApplication>
-#include <QTest>
+#include "StationRig.h"
 
 #include <malloc.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <unistd.h>
-
 using namespace korvan;
+using namespace korvan::bench;
 
 namespace {
 
-struct Figures {
-    double meanPeriodMs = 0, maxPeriodMs = 0;
-    int exchanges = 0;
-};
-
-// Waits for `count` more exchanges and describes their periods, as the traffic record saw them.
-Figures Measure(TWIN& win, int count) {
-    const std::uint64_t from = win.Link.Traffic.End();
-    if (!QTest::qWaitFor([&] { return win.Link.Traffic.End() >= from + count + 1; }, count * 2000))
-        return {};
-    Figures f;
-    for (std::uint64_t s = from + 1; s <= from + count; ++s) {
-        const double period = std::chrono::duration<double, std::milli>(
-                                  win.Link.Traffic.At(s).sentAt - win.Link.Traffic.At(s - 1).sentAt)
-                                  .count();
-        f.meanPeriodMs += period / count;
-        f.maxPeriodMs = std::max(f.maxPeriodMs, period);
-    }
-    f.exchanges = count;
-    return f;
-}
-
-void Print(const char* what, const Figures& f, std::uint64_t events) {
+void Print(const char* what, const PollFigures& f, std::uint64_t events) {
     std::printf("%-34s %3d exchanges  period mean %7.2f ms max %7.2f ms  (%llu events came)\n",
                 what, f.exchanges, f.meanPeriodMs, f.maxPeriodMs,
                 static_cast<unsigned long long>(events));
@@ -83,32 +50,20 @@ double FullJournalBytes(int count) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    FixScaling();
     QApplication app(argc, argv);
-    InstallQtWindowThread();
-    ApplyStationLook(app);
-    SetMessageBoxAnswerer([](MessageKind, const std::string& text) {
-        std::fprintf(stderr, "message box: %s\n", text.c_str());
-        return true;
-    });
-    const int count = argc > 1 ? std::max(std::atoi(argv[1]), 2) : 60;
+    SetUpStation(app, true);
+    const int count = ExchangeCount(argc, argv);
 
     const double bytes = FullJournalBytes(EventLog::kCapacity);
     std::printf("full journal (%d events): %.1f MB, %.0f bytes per event\n", EventLog::kCapacity,
                 bytes / 1e6, bytes / EventLog::kCapacity);
 
-    e2e::SimulatorProcess sim;
-    const std::string error = sim.Start(QStringLiteral("/dev/ttyZZZJBENCH%1").arg(getpid()),
-                                        {"--units", "10", "--period", "10"});
-    if (!error.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    sim.Command("scenario on"); // alarms, drives and faults come and go every 10 s
-    TWIN win;
-    win.ShowAtStart();
-    if (!QTest::qWaitForWindowExposed(&win) ||
-        !QTest::qWaitFor([&] { return win.Link.Engine.LinkCredit() > 0; }, 10000) ||
+    StationOnSim rig;
+    if (!rig.Start("JBENCH", {"--units", "10", "--period", "10"})) return 1;
+    rig.sim.Command("scenario on"); // alarms, drives and faults come and go every 10 s
+    TWIN& win = *rig.win;
+    if (!rig.WaitForLink() ||
         !QTest::qWaitFor([&] { return win.Link.Traffic.End() >= 3; }, 10000)) {
         std::fprintf(stderr, "no link\n");
         return 1;
@@ -138,12 +93,12 @@ int main(int argc, char** argv) {
         win.Link.Journal.SpeedChanged(QString::number(win.Link.Journal.Log().End()));
 
     std::uint64_t events = win.Link.Journal.Log().End();
-    const Figures closed = Measure(win, count);
+    const PollFigures closed = MeasurePolls(win, count);
     Print("journal full, view closed", closed, win.Link.Journal.Log().End() - events);
     win.OpenJournalView();
     if (!QTest::qWaitForWindowExposed(win.JournalView())) return 1;
     events = win.Link.Journal.Log().End();
-    const Figures open = Measure(win, count);
+    const PollFigures open = MeasurePolls(win, count);
     Print("journal full, view open, following", open, win.Link.Journal.Log().End() - events);
     std::printf("rows in the view: %d, dropped: %llu\n", win.JournalView()->Model().rowCount(),
                 static_cast<unsigned long long>(win.Link.Journal.Log().Dropped()));

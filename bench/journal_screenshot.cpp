@@ -3,41 +3,24 @@
 // that loses the link and its return. Writes the view alone as PNG to the path given. Links a port
 // into /dev: run it under privdev.
 #include "JournalWindow.h"
-#include "MessageBoxes.h"
-#include "QtWindowThread.h"
-#include "SimulatorProcess.h"
-#include "StationLook.h"
-#include "monitor_code_3.h"
-
-#include <QApplication>
-#include <QTest>
-
-#include <cstdio>
-#include <unistd.h>
+#include "StationRig.h"
 
 using namespace korvan;
+using namespace korvan::bench;
 
 int main(int argc, char** argv) {
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    FixScaling();
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: journal_screenshot OUT.png\n");
         return 2;
     }
-    InstallQtWindowThread();
-    ApplyStationLook(app);
-    SetMessageBoxAnswerer([](MessageKind, const std::string&) { return true; });
+    SetUpStation(app, false);
 
-    e2e::SimulatorProcess sim;
-    const std::string error =
-        sim.Start(QStringLiteral("/dev/ttyZZZJSHOT%1").arg(getpid()), {"--units", "4", "--quiet"});
-    if (!error.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    TWIN win;
-    win.ShowAtStart();
-    if (!QTest::qWaitForWindowExposed(&win)) return 1;
+    StationOnSim rig;
+    if (!rig.Start("JSHOT", {"--units", "4", "--quiet"})) return 1;
+    e2e::SimulatorProcess& sim = rig.sim;
+    TWIN& win = *rig.win;
     win.OpenJournalView();
     JournalWindow* view = win.JournalView();
     if (!QTest::qWaitForWindowExposed(view)) return 1;
@@ -58,6 +41,7 @@ int main(int argc, char** argv) {
     auto* delay = win.findChild<TEditField*>("TD1_2");
     delay->selectAll();
     QTest::keyClicks(delay, "45");
+    QTest::keyClick(delay, Qt::Key_Return); // the entry counts once finished
     ok = ok && events(2);
     QTest::mouseClick(win.findChild<QPushButton*>("GO_BUT"), Qt::LeftButton);
     ok = ok && events(4);

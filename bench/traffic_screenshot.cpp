@@ -1,42 +1,25 @@
 // A picture of the traffic view during a fault sequence on korvan-sim: good reads, an operator's
 // write, damaged CRCs, a silent line that loses the link, and the unit refusing a read. Writes
 // the view alone as PNG to the path given. Links a port into /dev: run it under privdev.
-#include "MessageBoxes.h"
-#include "QtWindowThread.h"
-#include "SimulatorProcess.h"
-#include "StationLook.h"
+#include "StationRig.h"
 #include "TrafficWindow.h"
-#include "monitor_code_3.h"
-
-#include <QApplication>
-#include <QTest>
-
-#include <cstdio>
-#include <unistd.h>
 
 using namespace korvan;
+using namespace korvan::bench;
 
 int main(int argc, char** argv) {
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    FixScaling();
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: traffic_screenshot OUT.png\n");
         return 2;
     }
-    InstallQtWindowThread();
-    ApplyStationLook(app);
-    SetMessageBoxAnswerer([](MessageKind, const std::string&) { return true; });
+    SetUpStation(app, false);
 
-    e2e::SimulatorProcess sim;
-    const std::string error = sim.Start(QStringLiteral("/dev/ttyZZZSHOT%1").arg(getpid()),
-                                        {"--units", "4", "--firmware", "2.10"});
-    if (!error.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    TWIN win;
-    win.ShowAtStart();
-    if (!QTest::qWaitForWindowExposed(&win)) return 1;
+    StationOnSim rig;
+    if (!rig.Start("SHOT", {"--units", "4", "--firmware", "2.10"})) return 1;
+    e2e::SimulatorProcess& sim = rig.sim;
+    TWIN& win = *rig.win;
     win.OpenTrafficView();
     TrafficWindow* view = win.TrafficView();
     if (!QTest::qWaitForWindowExposed(view)) return 1;

@@ -2,18 +2,10 @@
 
 #include "Catalogue.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QClipboard>
-#include <QFile>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
-#include <QScrollBar>
 #include <QVBoxLayout>
-
-#include <fstream>
 
 namespace korvan {
 
@@ -28,9 +20,11 @@ constexpr std::array<const char*, kEventKindCount> kKindNames{"KIND_STATE", "KIN
 } // namespace
 
 JournalWindow::JournalWindow(const EventLog& log, QWidget* parent)
-    : QWidget(parent, Qt::Window), log_(log), model_(log, this), unit_(new QComboBox(this)),
-      search_(new QLineEdit(this)), save_(new QPushButton(QStringLiteral("Сохранить…"), this)),
-      dropped_(new QLabel(this)), rows_(new QTableView(this)) {
+    : LogWindow(parent, QStringLiteral("Сохранить журнал событий"), QStringLiteral("события.csv")),
+      log_(log), model_(log, this), unit_(new QComboBox(this)), search_(new QLineEdit(this)),
+      save_(new QPushButton(QStringLiteral("Сохранить…"), this)), dropped_(new QLabel(this)) {
+    QTableView* rows = MakeRows(&model_, kColumnWidths);
+    rows->horizontalHeader()->setSectionResizeMode(JournalModel::Event, QHeaderView::Stretch);
     setObjectName(QStringLiteral("JOURNAL"));
     setWindowTitle(QStringLiteral("Журнал событий"));
 
@@ -52,27 +46,6 @@ JournalWindow::JournalWindow(const EventLog& log, QWidget* parent)
     dropped_->setObjectName(QStringLiteral("DROPPED"));
     dropped_->setStyleSheet(QStringLiteral("color: #a00000"));
 
-    rows_->setObjectName(QStringLiteral("ROWS"));
-    rows_->setModel(&model_);
-    rows_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    rows_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    rows_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    rows_->setWordWrap(false);
-    rows_->verticalHeader()->hide();
-    // Fixed row heights keep a hundred thousand rows cheap to lay out.
-    rows_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    rows_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    for (int column = 0; column < JournalModel::ColumnCount; ++column)
-        rows_->setColumnWidth(column, kColumnWidths[column]);
-    rows_->horizontalHeader()->setSectionResizeMode(JournalModel::Event, QHeaderView::Stretch);
-    auto* copy = new QAction(QStringLiteral("Копировать"), rows_);
-    copy->setObjectName(QStringLiteral("COPY"));
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    rows_->addAction(copy);
-    rows_->setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(copy, &QAction::triggered, this, &JournalWindow::CopySelectedRows);
-
     auto* filters = new QHBoxLayout;
     filters->addWidget(unit_);
     for (QCheckBox* kind : kinds_)
@@ -82,26 +55,18 @@ JournalWindow::JournalWindow(const EventLog& log, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(filters);
     layout->addWidget(dropped_);
-    layout->addWidget(rows_);
+    layout->addWidget(rows);
 
     connect(unit_, &QComboBox::currentIndexChanged, this, &JournalWindow::ApplyFilter);
     searchPause_.setSingleShot(true);
     searchPause_.setInterval(kSearchPauseMs);
     connect(search_, &QLineEdit::textChanged, &searchPause_, qOverload<>(&QTimer::start));
     connect(&searchPause_, &QTimer::timeout, this, &JournalWindow::ApplyFilter);
-    connect(save_, &QPushButton::clicked, this, &JournalWindow::Save);
-    // The operator scrolling up stops the view from following the end; back at the end, it
-    // follows again.
-    connect(rows_->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this](int value) { following_ = value >= rows_->verticalScrollBar()->maximum(); });
-
-    refresh_.setInterval(kRefreshMs);
-    connect(&refresh_, &QTimer::timeout, this, &JournalWindow::Refresh);
-    chooser_ = [](QWidget* parent) {
-        return QFileDialog::getSaveFileName(parent, QStringLiteral("Сохранить журнал событий"),
-                                            QStringLiteral("события.csv"),
-                                            QStringLiteral("CSV (*.csv)"));
-    };
+    // What the log gained since the last refresh goes into the file too.
+    connect(save_, &QPushButton::clicked, this, [this] {
+        Refresh();
+        Save();
+    });
     resize(1100, 560);
     ShowDropped();
 }
@@ -114,25 +79,17 @@ void JournalWindow::ApplyFilter() {
         filter.kinds[kind] = kinds_[kind]->isChecked();
     filter.search = search_->text().trimmed();
     model_.SetFilter(std::move(filter));
-    rows_->scrollToBottom();
-    following_ = true;
+    Rows()->scrollToBottom();
+    StartFollowing();
 }
 
 void JournalWindow::Refresh() {
     ShowDropped();
-    QScrollBar* bar = rows_->verticalScrollBar();
-    const bool follow = following_;
-    const int top = bar->value();
+    const ScrollPlace place = Place();
     const int before = model_.rowCount();
     const int dropped = model_.Take();
     if (model_.rowCount() == before && dropped == 0) return;
-    if (follow) {
-        rows_->scrollToBottom();
-    } else {
-        // The rows the operator looks at stay in place when older ones drop off above them.
-        bar->setValue(std::max(top - dropped, 0));
-    }
-    following_ = follow;
+    KeepPlace(place, dropped);
 }
 
 void JournalWindow::ShowDropped() {
@@ -146,35 +103,12 @@ void JournalWindow::ShowDropped() {
                  locale.toString(static_cast<qulonglong>(dropped))));
 }
 
-bool JournalWindow::SaveTo(const QString& path) const {
-    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
-    return out && model_.WriteCsv(out);
+bool JournalWindow::WriteCsv(std::ostream& out) const {
+    return model_.WriteCsv(out);
 }
 
-void JournalWindow::Save() {
-    Refresh();
-    const QString path = chooser_ ? chooser_(this) : QString();
-    if (path.isEmpty()) return;
-    if (!SaveTo(path)) emit SaveFailed(path);
-}
-
-void JournalWindow::CopySelectedRows() const {
-    std::vector<int> rows;
-    for (const QModelIndex& index : rows_->selectionModel()->selectedRows())
-        rows.push_back(index.row());
-    if (rows.empty()) return;
-    QApplication::clipboard()->setText(model_.RowsText(std::move(rows)));
-}
-
-void JournalWindow::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    Refresh();
-    refresh_.start();
-}
-
-void JournalWindow::hideEvent(QHideEvent* event) {
-    refresh_.stop();
-    QWidget::hideEvent(event);
+QString JournalWindow::RowsText(std::vector<int> rows) const {
+    return model_.RowsText(std::move(rows));
 }
 
 } // namespace korvan

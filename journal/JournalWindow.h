@@ -5,50 +5,32 @@
 
 #include "EventLog.h"
 #include "JournalModel.h"
+#include "LogWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <QTimer>
-#include <QWidget>
 
 #include <array>
-#include <functional>
 
 namespace korvan {
 
-class JournalWindow : public QWidget {
+class JournalWindow : public LogWindow {
     Q_OBJECT
   public:
-    static constexpr int kRefreshMs = 200;
-
     explicit JournalWindow(const EventLog& log, QWidget* parent = nullptr);
 
-    // Asks for the file "Сохранить…" writes to; empty means cancelled. Tests answer it.
-    using SavePathChooser = std::function<QString(QWidget* parent)>;
-    void SetSavePathChooser(SavePathChooser chooser) { chooser_ = std::move(chooser); }
-
-    void Refresh(); // takes what the log gained (the refresh timer does this)
-    bool Following() const { return following_; }
-    bool SaveTo(const QString& path) const; // the rows the filter shows, as CSV
-    void CopySelectedRows() const;
+    void Refresh() override; // takes what the log gained (the refresh timer does this)
 
     JournalModel& Model() { return model_; }
-    QTableView* Rows() const { return rows_; }
-
-  signals:
-    void SaveFailed(const QString& path); // the station tells the operator in its own way
-
-  protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
 
   private:
+    bool WriteCsv(std::ostream& out) const override; // the rows the filter shows
+    QString RowsText(std::vector<int> rows) const override;
     void ApplyFilter();
-    void Save();
     void ShowDropped();
 
     const EventLog& log_;
@@ -58,11 +40,7 @@ class JournalWindow : public QWidget {
     QLineEdit* search_;
     QPushButton* save_;
     QLabel* dropped_;
-    QTableView* rows_;
-    QTimer refresh_;
     QTimer searchPause_; // the search is applied once the operator stops typing
-    bool following_ = true;
-    SavePathChooser chooser_;
 };
 
 } // namespace korvan

@@ -3,17 +3,11 @@
 #include "ExchangeText.h"
 #include "TrafficCsv.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QClipboard>
-#include <QFile>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QScrollBar>
 #include <QVBoxLayout>
 
-#include <fstream>
+#include <algorithm>
 
 namespace korvan {
 
@@ -24,11 +18,13 @@ constexpr int kColumnWidths[kExchangeColumnCount] = {90, 170, 520, 90, 150, 110}
 } // namespace
 
 TrafficWindow::TrafficWindow(TrafficLog& log, QWidget* parent)
-    : QWidget(parent, Qt::Window), log_(log), model_(log.Capacity(), this),
-      counters_(new QLabel(this)), pause_(new QPushButton(QStringLiteral("Пауза"), this)),
+    : LogWindow(parent, QStringLiteral("Сохранить журнал обмена"), QStringLiteral("обмен.csv")),
+      log_(log), model_(log.Capacity(), this), counters_(new QLabel(this)),
+      pause_(new QPushButton(QStringLiteral("Пауза"), this)),
       reset_(new QPushButton(QStringLiteral("Сбросить"), this)),
-      save_(new QPushButton(QStringLiteral("Сохранить…"), this)), rows_(new QTableView(this)),
-      taken_(log.FirstKept()) {
+      save_(new QPushButton(QStringLiteral("Сохранить…"), this)), taken_(log.FirstKept()) {
+    QTableView* rows = MakeRows(&model_, kColumnWidths);
+    rows->horizontalHeader()->setStretchLastSection(true);
     setObjectName(QStringLiteral("TRAFFIC"));
     setWindowTitle(QStringLiteral("Обмен — журнал"));
     counters_->setObjectName(QStringLiteral("COUNTERS"));
@@ -38,27 +34,6 @@ TrafficWindow::TrafficWindow(TrafficLog& log, QWidget* parent)
     reset_->setObjectName(QStringLiteral("RESET"));
     save_->setObjectName(QStringLiteral("SAVE"));
 
-    rows_->setObjectName(QStringLiteral("ROWS"));
-    rows_->setModel(&model_);
-    rows_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    rows_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    rows_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    rows_->setWordWrap(false);
-    rows_->verticalHeader()->hide();
-    // Fixed row heights keep ten thousand rows cheap to lay out.
-    rows_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    rows_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    rows_->horizontalHeader()->setStretchLastSection(true);
-    for (int column = 0; column < kExchangeColumnCount; ++column)
-        rows_->setColumnWidth(column, kColumnWidths[column]);
-    auto* copy = new QAction(QStringLiteral("Копировать"), rows_);
-    copy->setObjectName(QStringLiteral("COPY"));
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    rows_->addAction(copy);
-    rows_->setContextMenuPolicy(Qt::ActionsContextMenu);
-    connect(copy, &QAction::triggered, this, &TrafficWindow::CopySelectedRows);
-
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(pause_);
     buttons->addWidget(reset_);
@@ -67,7 +42,7 @@ TrafficWindow::TrafficWindow(TrafficLog& log, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(counters_);
     layout->addLayout(buttons);
-    layout->addWidget(rows_);
+    layout->addWidget(rows);
 
     connect(pause_, &QPushButton::toggled, this, [this](bool paused) {
         pause_->setText(paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
@@ -75,18 +50,6 @@ TrafficWindow::TrafficWindow(TrafficLog& log, QWidget* parent)
     });
     connect(reset_, &QPushButton::clicked, this, &TrafficWindow::Reset);
     connect(save_, &QPushButton::clicked, this, &TrafficWindow::Save);
-    // The operator scrolling up stops the view from following the end; back at the end, it
-    // follows again.
-    connect(rows_->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this](int value) { following_ = value >= rows_->verticalScrollBar()->maximum(); });
-
-    refresh_.setInterval(kRefreshMs);
-    connect(&refresh_, &QTimer::timeout, this, &TrafficWindow::Refresh);
-    chooser_ = [](QWidget* parent) {
-        return QFileDialog::getSaveFileName(parent, QStringLiteral("Сохранить журнал обмена"),
-                                            QStringLiteral("обмен.csv"),
-                                            QStringLiteral("CSV (*.csv)"));
-    };
     resize(1240, 560);
     ShowCounters();
 }
@@ -107,17 +70,8 @@ void TrafficWindow::Refresh() {
     ShowCounters();
     if (batch.empty()) return;
 
-    QScrollBar* bar = rows_->verticalScrollBar();
-    const bool follow = following_;
-    const int top = bar->value();
-    const int dropped = model_.Append(batch);
-    if (follow) {
-        rows_->scrollToBottom();
-    } else {
-        // The rows the operator looks at stay in place when older ones drop off above them.
-        bar->setValue(std::max(top - dropped, 0));
-    }
-    following_ = follow;
+    const ScrollPlace place = Place();
+    KeepPlace(place, model_.Append(batch));
 }
 
 void TrafficWindow::ShowCounters() {
@@ -128,38 +82,16 @@ void TrafficWindow::Reset() {
     log_.Clear();
     model_.Clear();
     taken_ = log_.End();
-    following_ = true;
+    StartFollowing();
     ShowCounters();
 }
 
-bool TrafficWindow::SaveTo(const QString& path) const {
-    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
-    return out && WriteTrafficCsv(log_, out);
+bool TrafficWindow::WriteCsv(std::ostream& out) const {
+    return WriteTrafficCsv(log_, out);
 }
 
-void TrafficWindow::Save() {
-    const QString path = chooser_ ? chooser_(this) : QString();
-    if (path.isEmpty()) return;
-    if (!SaveTo(path)) emit SaveFailed(path);
-}
-
-void TrafficWindow::CopySelectedRows() const {
-    std::vector<int> rows;
-    for (const QModelIndex& index : rows_->selectionModel()->selectedRows())
-        rows.push_back(index.row());
-    if (rows.empty()) return;
-    QApplication::clipboard()->setText(model_.RowsText(std::move(rows)));
-}
-
-void TrafficWindow::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    Refresh();
-    refresh_.start();
-}
-
-void TrafficWindow::hideEvent(QHideEvent* event) {
-    refresh_.stop();
-    QWidget::hideEvent(event);
+QString TrafficWindow::RowsText(std::vector<int> rows) const {
+    return model_.RowsText(std::move(rows));
 }
 
 } // namespace korvan

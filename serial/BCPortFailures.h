@@ -1,0 +1,43 @@
+// What the files of TBComPort share and nobody else sees: the fixed messages of its failures,
+// the raising of them, and the line events it asks the device for.
+#pragma once
+
+#include "BCPort.h"
+#include "Win32Api.h"
+
+#include <string>
+#include <utility>
+
+namespace korvan::comport {
+
+inline constexpr char kNoSuchPort[] = "Попытка открыть несуществующий COM-порт";
+inline constexpr char kPortBusy[] = "Порт занят другой программой";
+inline constexpr char kNoPermission[] =
+    "Нет прав доступа к порту: пользователь должен входить в группу dialout";
+inline constexpr char kStaleLock[] =
+    "Порт заблокирован устаревшим файлом блокировки другого пользователя";
+inline constexpr char kDeviceGone[] = "устройство отключено";
+inline constexpr char kWriteFailed[] = "Ошибка записи в порт";
+inline constexpr char kReadFailed[] = "Ошибка чтения из порта";
+inline constexpr char kPurgeCommFailed[] = "Ошибка функции PurgeComm";
+inline constexpr char kSetCommStateFailed[] = "Ошибка функции SetCommState";
+inline constexpr char kSetCommTimeoutsFailed[] = "Ошибка функции SetCommTimeouts";
+inline constexpr char kSetupCommFailed[] = "Ошибка функции SetupComm";
+inline constexpr char kClearCommErrorFailed[] = "Ошибка функции ClearCommError";
+inline constexpr char kModemStatusFailed[] = "Ошибка функции GetCommModemStatus";
+inline constexpr char kEscapeCommFailed[] = "Ошибка функции EscapeCommFunction";
+inline constexpr char kPortIsOpen[] = "Нельзя менять свойство, пока порт открыт";
+inline constexpr char kRegistryFailed[] = "Ошибка обращения к системному реестру";
+
+// The line events the port asks for, in the order they are dispatched.
+inline constexpr DWORD kDispatchOrder[] = {EV_ERR, EV_RXCHAR, EV_TXEMPTY, EV_RING,
+                                           EV_CTS, EV_DSR,    EV_RLSD,    EV_RX80FULL};
+inline constexpr DWORD kEventMask =
+    EV_ERR | EV_RXCHAR | EV_TXEMPTY | EV_RING | EV_CTS | EV_DSR | EV_RLSD | EV_RX80FULL;
+static_assert(kEventMask == 0x05BD);
+
+[[noreturn]] inline void Raise(const char* message, std::string detail = {}) {
+    throw EComPort(message, std::move(detail));
+}
+
+} // namespace korvan::comport
