@@ -1,7 +1,14 @@
+// TWIN: the window's making, its handlers wired to the widgets, and its end. The other parts of
+// TWIN each live in a file of their own: TwinView.cpp (the controls and what the link shows),
+// TwinPanels.cpp (the panels' layout), TwinLink.cpp (the link settings), TwinCommands.cpp,
+// TwinTraffic.cpp, TwinJournal.cpp, TwinRecords.cpp and ExtrasMenu.cpp. This file calls into
+// them; none of them calls back into it.
 #include "monitor_code_3.h"
 
+#include "Binding.h"
 #include "CompareWindow.h"
 #include "JournalWindow.h"
+#include "PortList.h"
 #include "StationLook.h"
 #include "TrafficWindow.h"
 #include "WindowDescription.h"
@@ -62,18 +69,6 @@ TWIN::~TWIN() {
     delete journalView_;
 }
 
-void TWIN::PullControls() {
-    view_.Pull(Controls);
-    controlsCurrent_ = true;
-}
-
-void TWIN::PushControls() {
-    view_.Push(Controls);
-    // A value a widget cannot take (a list index out of range) leaves it showing something else:
-    // the next reader looks again.
-    controlsCurrent_ = false;
-}
-
 void TWIN::ShowAtStart() {
     resize(kDesignWidth, kDesignHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -84,85 +79,35 @@ void TWIN::ShowAtStart() {
     showMaximized();
 }
 
-layout::PanelWidths TWIN::PanelWidths() const {
-    layout::PanelWidths widths{};
-    for (int i = 0; i < layout::kPanelCount; ++i)
-        widths[i] = Widgets.Panel(i)->width();
-    return widths;
-}
-
-void TWIN::ApplyWidths(const layout::PanelWidths& widths) {
-    for (int i = 0; i < layout::kPanelCount; ++i)
-        Widgets.Panel(i)->resize(widths[i], layout::kPanelHeight);
-}
-
-void TWIN::LayoutPanels() {
-    QScrollBar* bar = horizontalScrollBar();
-    const int remembered = bar->value();
-
-    const layout::PanelWidths widths = PanelWidths();
-    const layout::PanelLefts lefts = layout::LeftEdges(widths);
-    for (int i = 0; i < layout::kPanelCount; ++i)
-        Widgets.Panel(i)->setGeometry(lefts[i], layout::kPanelTop, widths[i], layout::kPanelHeight);
-    client_->resize(layout::PanelsSpan(widths), layout::kPanelTop + layout::kPanelHeight);
-    BACKGROUND->setGeometry(viewport()->rect());
-
-    bar->setValue(layout::KeptScrollPosition(remembered, bar->maximum()));
-}
-
-void TWIN::FitPanelsToUnits(int linkCredit, int unitCount) {
-    layout::PanelWidths widths = PanelWidths();
-    if (!layout::FitWidthsToUnits(widths, linkCredit, unitCount)) return;
-    ApplyWidths(widths);
-    LayoutPanels();
-}
-
-void TWIN::FoldPanel(int panel) {
-    layout::PanelWidths widths = PanelWidths();
-    layout::Fold(widths, panel);
-    ApplyWidths(widths);
-    LayoutPanels();
-}
-
-void TWIN::UnfoldPanel(int panel) {
-    layout::PanelWidths widths = PanelWidths();
-    if (!layout::Unfold(widths, panel)) return;
-    ApplyWidths(widths);
-    LayoutPanels();
-}
-
-void TWIN::MIN_CTRLClick(QObject*) {
-    FoldPanel(0);
-}
-
-void TWIN::MIN_kClick(QObject* Sender) {
+void TWIN::ConnectHandlers() {
+    const CommonWidgets& c = Widgets.ctrl;
+    const auto checkEntries = [](TEditField* field, EntryRange range) {
+        field->SetEntryCheck([range](const QString& entry) {
+            return QString::fromStdString(EntryRefusal(entry.toStdString(), range));
+        });
+    };
+    checkEntries(c.ADR, kAddressRange);
+    checkEntries(c.DEL, kTimeoutRange);
+    checkEntries(c.SENDADR, kSlaveAddressRange);
+    for (const UnitWidgets& unit : Widgets.unit)
+        for (TEditField* delay : unit.delay)
+            checkEntries(delay, kDelayRange);
+    view_.WatchChoices(this, [this] { SettingChosen(); });
+    connect(c.SENDADR, &TEditField::EntryTaken, this, &TWIN::SENDADRChange);
+    connect(c.COM, &QComboBox::currentIndexChanged, this, &TWIN::COMChange);
+    connect(c.PCSPD, &QComboBox::currentIndexChanged, this, &TWIN::PCSPDChange);
+    // Watching before the first read of the list, so that no change falls between the two.
+    new PortListWatch([this] { RefreshPortList(); }, this);
+    connect(c.GO_BUT, &QPushButton::clicked, this, &TWIN::GO_BUTClick);
+    connect(c.ST_BUT, &QPushButton::clicked, this, &TWIN::ST_BUTClick);
+    connect(c.RES_BUT, &QPushButton::clicked, this, &TWIN::RES_BUTClick);
+    connect(c.RESTORE, &QPushButton::clicked, this, &TWIN::RESTOREClick);
+    connect(c.FIND, &QPushButton::clicked, this, &TWIN::FINDClick);
     for (int k = 0; k < kUnitPanels; ++k)
-        if (Widgets.unit[k].MIN == Sender) FoldPanel(layout::UnitPanel(k));
-}
-
-void TWIN::CTRLClick(QObject*) {
-    UnfoldPanel(0);
-}
-
-void TWIN::DEV_kClick(QObject* Sender) {
-    for (int k = 0; k < kUnitPanels; ++k)
-        if (Widgets.unit[k].DEV == Sender) UnfoldPanel(layout::UnitPanel(k));
-}
-
-void TWIN::FormResize() {
-    const int outer = frameGeometry().height();
-    const int snapped = layout::SnappedOuterHeight(outer);
-    if (snapped != outer) resize(width(), height() + snapped - outer);
-    LayoutPanels();
-}
-
-void TWIN::resizeEvent(QResizeEvent* event) {
-    QScrollArea::resizeEvent(event);
-    FormResize();
-}
-
-bool TWIN::viewportEvent(QEvent* event) {
-    // The scroll bars come and go with the panels' span; the picture follows the client area.
-    if (event->type() == QEvent::Resize) BACKGROUND->setGeometry(viewport()->rect());
-    return QScrollArea::viewportEvent(event);
+        for (int n = 0; n < 2; ++n)
+            connect(Widgets.unit[k].OUT[n], &TIndicator::MouseUp, this,
+                    [this, k, n] { OUTMouseUp(k, n); });
+    for (int n = 0; n < 4; ++n)
+        connect(Widgets.master.RELAY[n], &TIndicator::MouseUp, this,
+                [this, n] { RELAYMouseUp(n); });
 }
