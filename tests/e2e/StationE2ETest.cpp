@@ -128,7 +128,11 @@ TEST_F(StationE2ETest, UnitRefusingTheWideReadIsLostThenReadWith96) {
     ASSERT_TRUE(WaitForLink());
     ASSERT_TRUE(WaitFor([this] { return ColourOf("ONLINE") == kYellow; }));
     EXPECT_EQ(ColourOf("IN1_0"), kGrey);
-    const e2e::SimulatorProcess::Frames lost = sim_.ReceivedFrames();
+    // The tick that closes the third refused read sends the next request in the same breath when
+    // it falls due before the response timer, so narrow reads may already follow the wide ones.
+    e2e::SimulatorProcess::Frames lost = sim_.ReceivedFrames();
+    while (!lost.recent.empty() && lost.recent.back() == kRead96)
+        lost.recent.pop_back();
     ASSERT_GE(lost.recent.size(), 4u);
     for (std::size_t i = lost.recent.size() - 3; i < lost.recent.size(); ++i)
         EXPECT_EQ(lost.recent[i], kRead116) << i;
