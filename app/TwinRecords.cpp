@@ -60,7 +60,7 @@ bool AskReportNames(QWidget* parent, QString& objectName, QString& engineer) {
 // ---- what the records reach in the station -------------------------------------------------
 
 bool TWIN::RecordsReady() {
-    if (Link.Engine.LinkCredit() > 0) return true;
+    if (Link.Engine.LinkUp()) return true;
     const bool neverRead = Link.Engine.ShownImage() == RegisterImage{};
     StationMessageBox(MessageKind::Error, neverRead ? kNotReadYet : kNotConnectedText);
     return false;
@@ -81,7 +81,7 @@ RegisterImage TWIN::WantedNow() {
 
 records::StationAccess TWIN::RecordsAccess() {
     records::StationAccess a;
-    a.linkUp = [this] { return Link.Engine.LinkCredit() > 0; };
+    a.linkUp = [this] { return Link.Engine.LinkUp(); };
     a.confirmed = [this] { return Link.Engine.ShownImage(); };
     a.wanted = [this] { return WantedNow(); };
     a.throughWindow = [this](const RegisterImage& image) {
@@ -137,7 +137,7 @@ void TWIN::SaveSettings() {
 }
 
 std::string TWIN::SaveSettingsTo(const QString& path) {
-    if (Link.Engine.LinkCredit() == 0) return kNotConnectedText;
+    if (!Link.Engine.LinkUp()) return kNotConnectedText;
     records::SettingsRecord record = records::CaptureSettings(
         Link.Engine.ShownImage(), records::Catalogue().owned, RecordsLinkFacts());
     records::NameRegisters(record, Link.Engine.ShownImage());
@@ -198,7 +198,7 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
     facts.port = QString::fromStdString(link.port);
     facts.speed = link.speed;
     facts.slaveAddress = link.slaveAddress;
-    facts.linkUp = Link.Engine.LinkCredit() > 0;
+    facts.linkUp = Link.Engine.LinkUp();
     const TrafficCounters& c = Link.Traffic.Counters();
     facts.counters = {
         {QStringLiteral("Запросов"), c.requests},

@@ -39,7 +39,7 @@ QString TWIN::StripToolTip(int panel) const {
 
     const int unit = panel - 1;
     const char* state = "норма";
-    if (Link.Engine.LinkCredit() == 0)
+    if (!Link.Engine.LinkUp())
         state = "нет связи";
     else if (DriveTypeCodeOf(Link.Engine.ShownImage(), unit) == 0)
         state = "не используется";
