@@ -4,7 +4,6 @@
 #pragma once
 
 #include "ControlsModel.h"
-#include "PanelLayout.h"
 #include "Widgets.h"
 
 #include <QButtonGroup>
