@@ -81,6 +81,8 @@ void StationLink::OpenAtStart(const std::string& port, const std::string& noPort
 }
 
 void StationLink::ChangePort(const std::string& port) {
+    ForgetLostPort();
+    Engine.Restart(); // nothing meant for the old unit goes out
     try {
         COMPORT.Close();
         COMPORT.SetPort(port);

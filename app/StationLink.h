@@ -54,14 +54,14 @@ class StationLink : public QObject, private PollLine {
     // The port chosen at start; `noPortsCause`, when not empty, names the failure instead of the
     // component (a machine without serial ports only tries an empty name).
     void OpenAtStart(const std::string& port, const std::string& noPortsCause);
-    // The operator chose another port. Polling stays stopped after a failure, as the box says.
+    // The operator chose another port: a lost one is no longer waited for, and since it may lead
+    // to another unit the engine starts afresh. Polling stays stopped after a failure, as the box
+    // says.
     void ChangePort(const std::string& port);
     // The operator chose item `index` ("1200" .. "57600") of the speed list, shown as `text`.
     void ChangeSpeed(int index, const QString& text);
     // The serial devices now present: a lost port that is back is opened and polling resumes.
     void PortsListed(const std::vector<std::string>& ports);
-    // The operator chose the port himself: a lost one is no longer waited for.
-    void ForgetLostPort();
     void Close(); // no exception leaves it
 
   private:
@@ -81,6 +81,7 @@ class StationLink : public QObject, private PollLine {
     // then waited for in the device list.
     void PortFailed(const std::string& cause);
     void LostPortReopened();
+    void ForgetLostPort();
 
     LinkView& view_;
     std::string lostPort_;   // the port whose device failed, until it opens again

@@ -1,6 +1,7 @@
 // TWIN: the operator's command buttons and the clicks that force outputs and relays. Each only
 // changes the wanted state; the poll cycle writes it.
 #include "Binding.h"
+#include "Commands.h"
 #include "monitor_code_3.h"
 
 using namespace korvan;

@@ -42,9 +42,6 @@ void TWIN::FormCreate() {
 }
 
 void TWIN::COMChange() {
-    Link.ForgetLostPort(); // the operator has chosen
-    // Another port may lead to another unit: nothing meant for the old one goes out.
-    Link.Engine.Restart();
     Link.ChangePort(SelectedPort(Widgets.ctrl.COM));
 }
 

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "BackgroundImage.h"
-#include "Commands.h"
 #include "ControlsModel.h"
 #include "ControlsView.h"
 #include "PanelLayout.h"
 #include "StationLink.h"
+#include "StationMessages.h"
 #include "WindowWidgets.h"
 
 #include <QPointer>
