@@ -82,7 +82,7 @@ void StationLink::OpenAtStart(const std::string& port, const std::string& noPort
 
 void StationLink::ChangePort(const std::string& port) {
     ForgetLostPort();
-    Engine.Restart(); // nothing meant for the old unit goes out
+    Engine.EndSession(DropCause::PortChanged); // nothing meant for the old unit goes out
     try {
         COMPORT.Close();
         COMPORT.SetPort(port);
@@ -133,6 +133,9 @@ void StationLink::PortFailed(std::exception_ptr error) {
 void StationLink::PortFailed(const std::string& cause) {
     if (!lostPort_.empty()) return; // this failure is being dealt with
     SEND_TIM.stop();
+    // What was chosen on this port belongs to it: a device that comes back under its name may
+    // lead to another unit.
+    Engine.EndSession(DropCause::PortLost);
     Journal.PortError(PortName(COMPORT.Port()), QString::fromUtf8(kPortErrorText));
     view_.ShowLinkLost();
     if (!COMPORT.IsOpen()) {
@@ -184,6 +187,9 @@ void StationLink::LostPortReopened() {
     Journal.PortOpened(PortName(COMPORT.Port()));
     lostPort_.clear();
     lostSerial_.clear();
+    // Whatever was chosen while the port was away was never sent, and the device may lead to
+    // another unit: the new session begins with a read.
+    Engine.EndSession(DropCause::PortLost);
     SEND_TIM.start();
 }
 
@@ -206,6 +212,20 @@ void StationLink::PortWrite(const std::uint8_t* data, int count) {
 
 int StationLink::PortRead(std::uint8_t* data, int count) {
     return COMPORT.Read(data, count);
+}
+
+void StationLink::DiscardInput() {
+    std::array<std::uint8_t, 256> scrap;
+    // Bounded: a line that babbles faster than it is read is read once over, not forever.
+    for (int waiting = COMPORT.InputCount(), round = 0; waiting > 0 && round < 64; ++round) {
+        const int got = COMPORT.Read(scrap.data(), std::min<int>(waiting, scrap.size()));
+        if (got <= 0) break;
+        waiting -= got;
+    }
+}
+
+void StationLink::ChangeAddress() {
+    Engine.EndSession(DropCause::AddressChanged);
 }
 
 void StationLink::StartResponseTimer() {

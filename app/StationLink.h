@@ -62,6 +62,8 @@ class StationLink : public QObject, private PollLine {
     void ChangeSpeed(int index, const QString& text);
     // The serial devices now present: a lost port that is back is opened and polling resumes.
     void PortsListed(const std::vector<std::string>& ports);
+    // The operator finished a new slave address: nothing chosen for the old unit reaches the new.
+    void ChangeAddress();
     void Close(); // no exception leaves it
 
   private:
@@ -69,6 +71,7 @@ class StationLink : public QObject, private PollLine {
     std::string SendAddressText() const override;
     void PortWrite(const std::uint8_t* data, int count) override;
     int PortRead(std::uint8_t* data, int count) override;
+    void DiscardInput() override;
     void StartResponseTimer() override;
     void StopResponseTimer() override;
     bool ResponseTimerRunning() const override;

@@ -1,42 +1,36 @@
-// TWIN: the operator's command buttons and the clicks that force outputs and relays. Each only
-// changes the wanted state; the poll cycle writes it.
-#include "Binding.h"
+// TWIN: the operator's command buttons, the clicks that force outputs and relays, and a choice in
+// a settings control. Each hands its one choice to the engine (Commands.cpp), which writes it.
 #include "Commands.h"
 #include "monitor_code_3.h"
 
 using namespace korvan;
 
-void TWIN::TakeChoices() {
-    // Until a unit has been shown the controls hold their start values, which nobody chose.
-    if (!Link.Engine.UnitShown()) return;
-    // The controls differ from the wanted image only by what the operator just did; a list that
-    // announced its choice counts as closed.
-    WindowControls chosen = Controls;
-    chosen.ctrl.PANEL.droppedDown = false;
-    chosen.ctrl.SPD.droppedDown = false;
-    for (UnitControls& unit : chosen.unit)
-        unit.Ut.droppedDown = false;
-    RegisterImage image = Link.Engine.WantedImage();
-    korvan::ControlsToImage(chosen, image);
-    for (const Choice& choice : ChoicesBetween(Link.Engine.WantedImage(), image))
-        Link.Engine.Choose(choice.reg, choice.mask, choice.value);
-}
-
-void TWIN::SettingChosen() {
-    EnsureControlsCurrent();
-    TakeChoices();
+void TWIN::ControlChosen(const Binding& bound, int unit, int index) {
+    // Only this control is read: what the other controls show, and when the window last read
+    // them, has nothing to do with this choice.
+    WindowControls value;
+    view_.PullOne(bound, unit, index, value);
+    const ChoiceOutcome outcome = ChooseInControl(Link.Engine, bound.Control(unit, index), value);
+    if (outcome.taken) return;
+    // The control shows what is wanted again, and says why when there is something to say.
+    WindowControls wanted;
+    korvan::ImageToControls(Link.Engine.WantedImage(), wanted);
+    view_.PushOne(bound, unit, index, wanted);
+    controlsCurrent_ = false;
+    if (!outcome.refusal.empty()) view_.SayOne(bound, unit, index, outcome.refusal);
 }
 
 void TWIN::GO_BUTClick() {
-    PullControls();
-    korvan::GO_BUTClick(Link.Engine, Controls);
-    PushControls();
+    if (korvan::GO_BUTClick(Link.Engine, *this)) SetPuskShown(kRed);
 }
 
 void TWIN::ST_BUTClick() {
-    PullControls();
-    korvan::ST_BUTClick(Link.Engine, Controls);
-    PushControls();
+    if (korvan::ST_BUTClick(Link.Engine, *this)) SetPuskShown(kGreen);
+}
+
+void TWIN::SetPuskShown(Colour colour) {
+    Controls.ctrl.PUSK = colour;
+    Widgets.ctrl.PUSK->setColour(colour);
 }
 
 void TWIN::RES_BUTClick() {
@@ -51,16 +45,25 @@ void TWIN::FINDClick() {
     korvan::FINDClick(Link.Engine, *this);
 }
 
+// The indicator shows the wanted state at once; the unit's echo or a read confirms it.
 void TWIN::OUTMouseUp(int unit, int output) {
-    PullControls();
-    ToggleOutputIndicator(Controls.unit[unit].OUT[output]);
-    PushControls();
-    TakeChoices();
+    TIndicator* indicator = Widgets.unit[unit].OUT[output];
+    if (!korvan::ClickOutput(Link.Engine, ControlOf<&UnitControls::OUT>(unit, output),
+                             indicator->colour())
+             .taken)
+        return;
+    WindowControls wanted;
+    korvan::ImageToControls(Link.Engine.WantedImage(), wanted);
+    indicator->setColour(wanted.unit[unit].OUT[output]);
 }
 
 void TWIN::RELAYMouseUp(int relay) {
-    PullControls();
-    ToggleOutputIndicator(Controls.master.RELAY[relay]);
-    PushControls();
-    TakeChoices();
+    TIndicator* indicator = Widgets.master.RELAY[relay];
+    if (!korvan::ClickOutput(Link.Engine, ControlOf<&MasterControls::RELAY>(0, relay),
+                             indicator->colour())
+             .taken)
+        return;
+    WindowControls wanted;
+    korvan::ImageToControls(Link.Engine.WantedImage(), wanted);
+    indicator->setColour(wanted.master.RELAY[relay]);
 }

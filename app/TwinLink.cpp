@@ -69,8 +69,7 @@ void TWIN::FormClose() {
 }
 
 void TWIN::SENDADRChange() {
-    // Nothing pending for the unit at the old address may reach the new one.
-    Link.Engine.Restart();
+    Link.ChangeAddress();
 }
 
 void TWIN::closeEvent(QCloseEvent* event) {

@@ -72,34 +72,28 @@ records::LinkFacts TWIN::RecordsLinkFacts() const {
             SlaveAddressFromText(Widgets.ctrl.SENDADR->Value().toStdString())};
 }
 
-RegisterImage TWIN::WantedNow() {
-    EnsureControlsCurrent();
-    RegisterImage image = Link.Engine.WantedImage();
-    korvan::ControlsToImage(Controls, image);
-    return image;
-}
-
 records::StationAccess TWIN::RecordsAccess() {
     records::StationAccess a;
     a.linkUp = [this] { return Link.Engine.LinkUp(); };
     a.confirmed = [this] { return Link.Engine.ShownImage(); };
-    a.wanted = [this] { return WantedNow(); };
+    a.wanted = [this] { return Link.Engine.WantedImage(); };
     a.throughWindow = [this](const RegisterImage& image) {
-        EnsureControlsCurrent();
-        WindowControls controls = Controls;
+        WindowControls controls;
         korvan::ImageToControls(image, controls);
         RegisterImage back = Link.Engine.WantedImage();
         korvan::ControlsToImage(controls, back);
         return back;
     };
-    // The same road as a hand edit: the controls show the values, what differs becomes the
-    // operator's choices and the poll cycle writes them one by one.
-    a.want = [this](const RegisterImage& image) {
-        EnsureControlsCurrent();
-        korvan::ImageToControls(image, Controls);
-        PushControls();
-        TakeChoices();
+    // The same road as a hand edit, one register per poll, but as a job: a lost link stops it.
+    a.choose = [this](const records::WritePlan& plan) {
+        for (const records::PlannedWrite& write : plan.writes)
+            Link.Engine.Choose(write.reg, write.mask,
+                               static_cast<std::uint16_t>(write.value & write.mask),
+                               PollEngine::ChoiceKind::Job);
+        ImageToControls(Link.Engine.WantedImage());
     };
+    a.stop = [this] { Link.Engine.StopJob(); };
+    a.linkBreaks = [this] { return Link.Engine.LinkBreaks(); };
     a.exchangesEnd = [this] { return Link.Traffic.End(); };
     a.writesSince = [this](std::uint64_t from, std::set<int>& sent, std::set<int>& echoed) {
         for (std::uint64_t s = std::max(from, Link.Traffic.FirstKept()); s < Link.Traffic.End();

@@ -92,14 +92,14 @@ void TWIN::SetOnlineColour(Colour colour) {
     if (Widgets.ctrl.ONLINE->colour() != colour) Widgets.ctrl.ONLINE->setColour(colour);
 }
 
-// Names the refused settings as the window does: each setting whose bits the refused value would
-// have changed, with the value in its own words ("Скорость = 4800").
-void TWIN::ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) {
-    RegisterImage refused = Link.Engine.ShownImage();
-    SetRegisterValue(refused, reg, value);
+// Names the settings a written value changes as the window does: each setting whose bits the
+// value would have changed, with the value in its own words ("Скорость = 4800").
+QString TWIN::SettingsOfWrite(int reg, std::uint16_t value) const {
+    RegisterImage written = Link.Engine.ShownImage();
+    SetRegisterValue(written, reg, value);
     const std::uint16_t changed = value ^ RegisterValue(Link.Engine.ShownImage(), reg);
-    WindowControls asRefused;
-    ShownControls(refused, asRefused);
+    WindowControls asWritten;
+    ShownControls(written, asWritten);
     QString settings;
     for (const CatalogueItem& item : CatalogueItems()) {
         const bool touched = std::any_of(item.bits.begin(), item.bits.end(), [&](const auto& b) {
@@ -109,13 +109,43 @@ void TWIN::ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) {
         if (!settings.isEmpty()) settings += QStringLiteral(", ");
         if (item.unit != kNetworkUnit)
             settings += CatalogueUnitName(item.unit) + QStringLiteral(": ");
-        settings += item.caption + QStringLiteral(" = ") + ItemWords(item, asRefused);
+        settings += item.caption + QStringLiteral(" = ") + ItemWords(item, asWritten);
     }
     if (settings.isEmpty()) settings = QStringLiteral("рег. %1 = %2").arg(reg).arg(value);
+    return settings;
+}
+
+void TWIN::ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) {
     char codeText[8];
     std::snprintf(codeText, sizeof codeText, "%02X", code);
-    StationNotice("Блок отклонил запись: " + settings.toStdString() + " (исключение " + codeText +
-                  ")");
+    StationNotice("Блок отклонил запись: " + SettingsOfWrite(reg, value).toStdString() +
+                  " (исключение " + codeText + ")");
+}
+
+void TWIN::ReportWriteUnanswered(int reg, std::uint16_t value) {
+    StationNotice("Блок не ответил на запись: " + SettingsOfWrite(reg, value).toStdString());
+}
+
+// What was chosen and not sent is said once, in one notice; the journal lists it too.
+void TWIN::ReportChoicesDropped(const DroppedChoices& dropped) {
+    QStringList what;
+    for (const DroppedChoices::Bits& choice : dropped.choices) {
+        if (choice.reg == reg::CommandSignal && choice.mask == 0x00FF) {
+            what << (choice.value == kCommandStart ? QStringLiteral("команда «Пуск»")
+                                                   : QStringLiteral("команда «Останов»"));
+            continue;
+        }
+        const std::uint16_t shown = RegisterValue(Link.Engine.ShownImage(), choice.reg);
+        what << SettingsOfWrite(choice.reg, static_cast<std::uint16_t>((shown & ~choice.mask) |
+                                                                       choice.value));
+    }
+    if (dropped.serviceCommand == kCommandReset) what << QStringLiteral("команда «Сброс»");
+    if (dropped.serviceCommand == kCommandRestore)
+        what << QStringLiteral("команда «Восст. зав. настр.»");
+    if (what.isEmpty()) return;
+    StationNotice(QStringLiteral("Не отправлено (%1): %2")
+                      .arg(QString::fromUtf8(DropCauseWords(dropped.cause)), what.join(QStringLiteral("; ")))
+                      .toStdString());
 }
 
 bool TWIN::ShowMessage(MessageKind kind, const std::string& text) {

@@ -92,7 +92,9 @@ void TWIN::ConnectHandlers() {
     for (const UnitWidgets& unit : Widgets.unit)
         for (TEditField* delay : unit.delay)
             checkEntries(delay, kDelayRange);
-    view_.WatchChoices(this, [this] { SettingChosen(); });
+    view_.WatchChoices(this, [this](const Binding& bound, int unit, int index) {
+        ControlChosen(bound, unit, index);
+    });
     connect(c.SENDADR, &TEditField::EntryTaken, this, &TWIN::SENDADRChange);
     connect(c.COM, &QComboBox::currentIndexChanged, this, &TWIN::COMChange);
     connect(c.PCSPD, &QComboBox::currentIndexChanged, this, &TWIN::PCSPDChange);

@@ -84,8 +84,9 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     void FINDClick();
     void OUTMouseUp(int unit, int output); // OUT1_kMouseUp, OUT2_kMouseUp
     void RELAYMouseUp(int relay);          // RELAY1MouseUp .. RELAY4MouseUp (relay 0..3)
-    // The operator chose something in a settings control: what changed becomes a choice.
-    void SettingChosen();
+    // The operator chose something in the settings control of `bound` (unit, element): that one
+    // control's value becomes the choice.
+    void ControlChosen(const korvan::Binding& bound, int unit, int index);
     // A finished, valid slave address: the exchange starts afresh with that unit.
     void SENDADRChange();
 
@@ -136,9 +137,11 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     void ShowLinkLost() override;
     void SetOnlineColour(korvan::Colour colour) override;
     void ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) override;
-
-    // Hands the engine what differs between its wanted image and the controls as they are now.
-    void TakeChoices();
+    void ReportWriteUnanswered(int reg, std::uint16_t value) override;
+    void ReportChoicesDropped(const korvan::DroppedChoices& dropped) override;
+    // "Задержка вкл. 1 = 61": the settings the value of `reg` changes against the unit's.
+    QString SettingsOfWrite(int reg, std::uint16_t value) const;
+    void SetPuskShown(korvan::Colour colour);
 
     // Pushes the control state when a display routine changed it.
     void PushIfChanged(const korvan::WindowControls& before);
@@ -150,7 +153,6 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     // why not), and what the records reach in the station.
     bool RecordsReady();
     korvan::records::LinkFacts RecordsLinkFacts() const;
-    korvan::RegisterImage WantedNow();
     korvan::records::StationAccess RecordsAccess();
     void ApplyWidths(const korvan::layout::PanelWidths& widths);
     void FoldPanel(int panel);

@@ -36,6 +36,7 @@ class QuietHost : public PollLine, public PollView {
         readPosition += n;
         return n;
     }
+    void DiscardInput() override {}
     void StartResponseTimer() override { responseRunning = true; }
     void StopResponseTimer() override { responseRunning = false; }
     bool ResponseTimerRunning() const override { return responseRunning; }
@@ -46,6 +47,8 @@ class QuietHost : public PollLine, public PollView {
     void ShowLinkLost() override {}
     void SetOnlineColour(Colour colour) override { benchmark::DoNotOptimize(colour); }
     void ReportWriteRefused(int, std::uint16_t, std::uint8_t) override {}
+    void ReportWriteUnanswered(int, std::uint16_t) override {}
+    void ReportChoicesDropped(const DroppedChoices&) override {}
 
     void SetReply(const RegisterImage& image, int count) {
         registers = image;

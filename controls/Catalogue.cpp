@@ -6,8 +6,6 @@
 #include "WindowDescription.h"
 
 #include <array>
-#include <functional>
-#include <map>
 #include <span>
 #include <string_view>
 
@@ -223,55 +221,26 @@ class ItemsBuilder {
     }
 };
 
-// Every value a control can be given by the operator; for a field, numbers that reach every bit
-// the binding lets it write.
-void ForEachValue(const CatalogueItem& item, Ref ref, const std::function<void()>& read) {
+// Gives the item's control the n-th value the operator can give it; for a field, numbers that
+// reach every bit the binding lets it write.
+bool GiveItemValue(WindowControls& controls, const void* context, int n) {
+    const auto& item = *static_cast<const CatalogueItem*>(context);
+    const Ref ref = Access(controls, item.field, item.unit, item.index);
     if (ref.list != nullptr || ref.radio != nullptr) {
-        for (int i = 0; i < static_cast<int>(item.choices.size()); ++i) {
-            if (ref.list != nullptr) ref.list->index = i;
-            if (ref.radio != nullptr) *ref.radio = i;
-            read();
-        }
-    } else if (ref.check != nullptr) {
-        for (bool on : {false, true}) {
-            *ref.check = on;
-            read();
-        }
-    } else if (ref.text != nullptr) {
-        for (const char* text : {"0", "1", "127", "255", "256", "5000", "65535"}) {
-            *ref.text = text;
-            read();
-        }
+        if (n >= static_cast<int>(item.choices.size())) return false;
+        if (ref.list != nullptr) ref.list->index = n;
+        if (ref.radio != nullptr) *ref.radio = n;
+        return true;
     }
-}
-
-// The bits a setting owns: what ControlsToImage changes when only this control changes.
-std::vector<RegisterBits> OwnedBits(const CatalogueItem& item) {
-    std::map<int, std::uint16_t> masks;
-    for (std::uint8_t fill : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
-        RegisterImage base;
-        base.fill(fill);
-        WindowControls shown;
-        ImageToControls(base, shown);
-        RegisterImage untouched = base;
-        ControlsToImage(shown, untouched);
-
-        WindowControls changed = shown;
-        const Ref ref = Access(changed, item.field, item.unit, item.index);
-        ForEachValue(item, ref, [&] {
-            RegisterImage image = base;
-            ControlsToImage(changed, image);
-            for (int r = 0; r < kRegisterCount; ++r) {
-                const auto diff = static_cast<std::uint16_t>(RegisterValue(image, r) ^
-                                                             RegisterValue(untouched, r));
-                if (diff != 0) masks[r] |= diff;
-            }
-        });
+    if (ref.check != nullptr) {
+        *ref.check = n == 1;
+        return n < 2;
     }
-    std::vector<RegisterBits> bits;
-    for (auto [reg, mask] : masks)
-        bits.push_back({reg, mask});
-    return bits;
+    if (ref.text != nullptr && n < static_cast<int>(std::size(choice::kProbeTexts))) {
+        *ref.text = choice::kProbeTexts[n];
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -287,7 +256,7 @@ const std::vector<CatalogueItem>& CatalogueItems() {
         for (int k = 0; k < kUnitPanels; ++k)
             builder.Unit(k);
         for (CatalogueItem& item : builder.items)
-            if (item.kind == ItemKind::Setting) item.bits = OwnedBits(item);
+            if (item.kind == ItemKind::Setting) item.bits = ProbeOwnedBits(GiveItemValue, &item);
         return std::move(builder.items);
     }();
     return items;

@@ -14,6 +14,7 @@
 // The event journal and the commissioning records use it; neither types a caption of its own.
 #pragma once
 
+#include "ControlChoice.h"
 #include "ControlsModel.h"
 #include "RegisterImage.h"
 
@@ -37,12 +38,6 @@ enum class IndicatorWords : std::uint8_t {
     Input,  // сработал / в норме / неисправность
     Output, // включен / выключен / неисправность
     State,  // Норма / Неисправность
-};
-
-struct RegisterBits {
-    int reg = 0;
-    std::uint16_t mask = 0;
-    bool operator==(const RegisterBits&) const = default;
 };
 
 struct CatalogueItem {

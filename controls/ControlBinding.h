@@ -5,6 +5,8 @@
 // array member takes the row's index (plus the repeat index of a repeated row).
 #pragma once
 
+#include "ControlChoice.h"
+#include "ControlParts.h"
 #include "ControlsModel.h"
 #include "WindowWidgets.h"
 
@@ -54,39 +56,23 @@ struct Binding {
     void (*watch)(const WindowWidgets& widgets, int unit, int index, Watched which,
                   QObject* context, const WatchCall& call) = nullptr;
     int index = 0; // element of an array member
+    // The bound member as a control the operator chooses in; null for a control without state.
+    ControlRef::Copy copy = nullptr;
+    ControlRef::Probe probe = nullptr;
+    // The widget kept (a QButtonGroup for a radio group).
+    QObject* (*object)(const WindowWidgets& widgets, int unit, int index) = nullptr;
+
+    ControlRef Control(int unit, int element) const { return {copy, probe, unit, element}; }
 };
 
 namespace binding {
 
-template <typename M> struct MemberOf;
-template <typename Part, typename T> struct MemberOf<T Part::*> { using Struct = Part; };
-
-// The common, the master's or unit k's part of the widgets or of the state.
-template <typename Part, typename Whole> auto& PartOf(Whole& whole, int unit) {
-    if constexpr (std::is_same_v<Part, decltype(whole.ctrl)>)
-        return whole.ctrl;
-    else if constexpr (std::is_same_v<Part, decltype(whole.master)>)
-        return whole.master;
-    else
-        return whole.unit[static_cast<std::size_t>(unit)];
-}
-
-template <typename T> T& Element(T& member, int) {
-    return member;
-}
-template <typename T, std::size_t N> T& Element(std::array<T, N>& member, int index) {
-    return member[static_cast<std::size_t>(index)];
-}
-template <typename T, std::size_t N> const T& Element(const std::array<T, N>& member, int index) {
-    return member[static_cast<std::size_t>(index)];
-}
-
 template <auto widget, auto state> struct Ops {
     template <typename Widgets> static auto& WidgetAt(Widgets& w, int unit, int index) {
-        return Element(PartOf<typename MemberOf<decltype(widget)>::Struct>(w, unit).*widget, index);
+        return parts::At<widget>(w, unit, index);
     }
     template <typename Controls> static auto& StateAt(Controls& c, int unit, int index) {
-        return Element(PartOf<typename MemberOf<decltype(state)>::Struct>(c, unit).*state, index);
+        return parts::At<state>(c, unit, index);
     }
     static bool Place(WindowWidgets& w, int unit, int index, QObject* made) {
         auto& pointer = WidgetAt(w, unit, index);
@@ -103,6 +89,9 @@ template <auto widget, auto state> struct Ops {
                       const WatchCall& call) {
         WatchWidget(WidgetAt(w, unit, index), which, context, call);
     }
+    static QObject* Object(const WindowWidgets& w, int unit, int index) {
+        return WidgetAt(w, unit, index);
+    }
 };
 
 } // namespace binding
@@ -112,9 +101,16 @@ template <auto widget, auto state> struct Ops {
 template <auto widget, auto state = nullptr> constexpr Binding Bind(int index = 0) {
     using Ops = binding::Ops<widget, state>;
     if constexpr (std::is_null_pointer_v<decltype(state)>)
-        return {.place = &Ops::Place, .index = index};
+        return {.place = &Ops::Place, .index = index, .object = &Ops::Object};
     else
-        return {&Ops::Place, &Ops::Pull, &Ops::Push, &Ops::Watch, index};
+        return {&Ops::Place,
+                &Ops::Pull,
+                &Ops::Push,
+                &Ops::Watch,
+                index,
+                &choice::Ops<state>::Copy,
+                &choice::Ops<state>::Probe,
+                &Ops::Object};
 }
 
 } // namespace korvan

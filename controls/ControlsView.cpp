@@ -101,10 +101,13 @@ void WatchWidget(TDropList* list, Watched which, QObject* context, const WatchCa
 }
 
 void WatchWidget(TEditField* edit, Watched which, QObject* context, const WatchCall& call) {
-    if (which == Watched::Choices)
+    if (which == Watched::Choices) {
         QObject::connect(edit, &TEditField::EntryTaken, context, call);
-    else
-        QObject::connect(edit, &QLineEdit::textChanged, context, call);
+        return;
+    }
+    // A finished entry changes the field's value without changing its text.
+    QObject::connect(edit, &QLineEdit::textChanged, context, call);
+    QObject::connect(edit, &TEditField::EntryTaken, context, call);
 }
 
 // The version label changes only through Push, and the operator cannot choose it.
@@ -151,10 +154,32 @@ void ControlsView::WatchChanges(QObject* context, const std::function<void()>& c
     });
 }
 
-void ControlsView::WatchChoices(QObject* context, const std::function<void()>& chose) const {
+void ControlsView::WatchChoices(QObject* context, const ChoiceCall& chose) const {
     ForEachBoundWidget([&](const Binding& bound, int unit, int index) {
-        if (bound.watch != nullptr) bound.watch(w_, unit, index, Watched::Choices, context, chose);
+        if (bound.watch == nullptr) return;
+        bound.watch(w_, unit, index, Watched::Choices, context,
+                    [chose, bound, unit, index] { chose(bound, unit, index); });
     });
+}
+
+void ControlsView::PullOne(const Binding& bound, int unit, int index,
+                           WindowControls& value) const {
+    if (bound.pull != nullptr) bound.pull(w_, value, unit, index);
+}
+
+void ControlsView::PushOne(const Binding& bound, int unit, int index,
+                           const WindowControls& value) const {
+    if (bound.push != nullptr) bound.push(w_, value, unit, index);
+}
+
+void ControlsView::SayOne(const Binding& bound, int unit, int index,
+                          const std::string& text) const {
+    QObject* object = bound.object != nullptr ? bound.object(w_, unit, index) : nullptr;
+    const QString tip = QString::fromStdString(text);
+    if (auto* widget = qobject_cast<QWidget*>(object)) widget->setToolTip(tip);
+    if (auto* group = qobject_cast<QButtonGroup*>(object))
+        for (QAbstractButton* button : group->buttons())
+            button->setToolTip(tip);
 }
 
 } // namespace korvan

@@ -5,10 +5,12 @@
 // is read, set and watched.
 #pragma once
 
+#include "ControlBinding.h"
 #include "ControlsModel.h"
 #include "WindowWidgets.h"
 
 #include <functional>
+#include <string>
 
 class QObject;
 
@@ -23,9 +25,16 @@ class ControlsView {
     // Calls changed whenever anything Pull reads may have changed: an edit, a tick, a choice, a
     // list opened or closed, a colour set. The version label changes only through Push.
     void WatchChanges(QObject* context, const std::function<void()>& changed) const;
-    // Calls chose after the operator chose something in a settings control: an item of a list,
-    // a finished entry, a tick, a radio button. Indicator clicks and buttons have handlers.
-    void WatchChoices(QObject* context, const std::function<void()>& chose) const;
+    // Calls chose with the control after the operator chose something in a settings control: an
+    // item of a list, a finished entry, a tick, a radio button. Indicator clicks and buttons
+    // have handlers.
+    using ChoiceCall = std::function<void(const Binding& bound, int unit, int index)>;
+    void WatchChoices(QObject* context, const ChoiceCall& chose) const;
+    // Reads the one control into `value` (the same member of it), touching no other widget.
+    void PullOne(const Binding& bound, int unit, int index, WindowControls& value) const;
+    void PushOne(const Binding& bound, int unit, int index, const WindowControls& value) const;
+    // The control's tooltip says `text` (each button of a radio group).
+    void SayOne(const Binding& bound, int unit, int index, const std::string& text) const;
 
   private:
     const WindowWidgets& w_;

@@ -1,5 +1,7 @@
 #include "Widgets.h"
 
+#include <QWheelEvent>
+
 #include <algorithm>
 
 #include <QAbstractItemView>
@@ -109,6 +111,10 @@ void TDropList::SettleAfterPopup() {
         setCurrentIndex(shownIndex_);
     }
     emit DroppedDownChanged();
+}
+
+void TDropList::wheelEvent(QWheelEvent* event) {
+    event->ignore();
 }
 
 bool TDropList::DroppedDown() const {

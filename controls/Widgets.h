@@ -62,6 +62,8 @@ class TDropList : public QComboBox {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The wheel over a closed list chooses nothing: it passes to the window, which scrolls.
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     void SettleAfterPopup();

@@ -3,17 +3,21 @@
 // late replies; a unit that applies, refuses or loses writes, refuses wide reads and changes its
 // own registers; the two timers in any order; and an operator who finishes entries (valid or not),
 // ticks boxes, picks from lists or closes them unchosen, clicks outputs, presses the commands and
-// changes the slave address, each handed to the engine as the window does.
+// changes the slave address, each through the window's own choice code (Commands.cpp); and a port
+// that fails and comes back leading to another unit.
 //
 // The invariant, checked at every write request: it goes to the slave address the operator chose;
 // register 95 carries a command pressed and not yet sent; any other register carries the
 // operator's newest finished value in the bits of the operator's open choices and the unit's last
 // reported value in every other bit, and a write with no open choice behind it is a fault. After
 // every step no open choice or command may be missing from what the engine wants. A choice is open
-// from the operator's action until the unit is seen holding it (echo or read) or has refused it
-// three times. A finding aborts the run with its kind.
+// from the operator's action until the unit is seen holding it (echo or read), has refused it or
+// left it unanswered three times, or the link's session ends (the port fails or comes back);
+// commands also end with the link. The first frame on a port that came back is a read. A finding
+// aborts the run with its kind.
 #include "Binding.h"
 #include "Commands.h"
+#include "ControlChoice.h"
 #include "DriveType.h"
 #include "LinkLoss.h"
 #include "ModbusFrames.h"
@@ -26,6 +30,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 
 using namespace korvan;
@@ -84,12 +89,15 @@ struct Figures {
     long long givenUp = 0;
     long long commandsSent = 0;
     long long restarts = 0;
+    long long portSwaps = 0;
+    long long dropped = 0;
     ~Figures() {
         std::fprintf(stderr,
                      "operator model: %lld writes checked, %lld choices, %lld entries refused, "
-                     "%lld choices given up after refusals, %lld service commands sent, "
-                     "%lld address changes\n",
-                     writesChecked, choices, refusedEntries, givenUp, commandsSent, restarts);
+                     "%lld choices given up, %lld service commands sent, %lld address changes, "
+                     "%lld port swaps, %lld choices and commands dropped\n",
+                     writesChecked, choices, refusedEntries, givenUp, commandsSent, restarts,
+                     portSwaps, dropped);
     }
 };
 Figures figures;
@@ -112,6 +120,9 @@ struct Oracle {
     RegisterImage reported{};
     std::array<int, kRegisterCount> refusals{};
     std::array<std::uint16_t, kRegisterCount> refusedValue{};
+    int unansweredReg = -1;
+    std::uint16_t unansweredValue = 0;
+    int unanswered = 0;
 
     void Choose(int reg, std::uint16_t field, std::uint16_t chosen) {
         mask[reg] |= field;
@@ -129,6 +140,12 @@ struct Oracle {
     void Forget() {
         mask.fill(0);
         refusals.fill(0);
+        unansweredReg = -1;
+        command = -1;
+    }
+    // A command pressed does not outlive the link.
+    void DropCommands() {
+        mask[reg::CommandSignal] &= static_cast<std::uint16_t>(~0x00FF);
         command = -1;
     }
 };
@@ -179,9 +196,13 @@ struct Unit {
 };
 
 // The window, reduced to the state of its controls, with the real binding and display routines.
-class Host : public PollLine, public PollView, public ExchangeObserver {
+class Host : public PollLine, public PollView, public ExchangeObserver, public MessageHost {
   public:
+    PollEngine* engine = nullptr;
     WindowControls controls;
+    bool portGone = false; // the device is gone: every transfer fails
+    bool polling = true;   // the link stopped the poll timer after a failure
+    bool freshPort = false; // a port came back and nothing was read from it yet
     Line line;
     Unit unit;
     Oracle oracle;
@@ -192,17 +213,34 @@ class Host : public PollLine, public PollView, public ExchangeObserver {
 
     std::string SendAddressText() const override { return std::to_string(oracle.address); }
     void PortWrite(const std::uint8_t* data, int count) override {
+        if (portGone) throw std::runtime_error("port gone");
         if (count != kRequestLength) Finding("request of another length", -1, count);
         std::copy_n(data, kRequestLength, lastSent.begin());
+        if (freshPort && data[1] != kReadHoldingRegisters)
+            Finding("a write before the first read on a port that came back", data[2] << 8 | data[3],
+                    data[4] << 8 | data[5]);
+        freshPort = false;
         sentAny = true;
         if (lastSent[1] == kWriteSingleRegister) CheckWrite();
         reply = unit.Answer(lastSent);
     }
-    int PortRead(std::uint8_t* data, int count) override { return line.Pop(data, count); }
+    int PortRead(std::uint8_t* data, int count) override {
+        if (portGone) throw std::runtime_error("port gone");
+        return line.Pop(data, count);
+    }
+    void DiscardInput() override {
+        if (portGone) throw std::runtime_error("port gone");
+        line.count = 0;
+    }
     void StartResponseTimer() override { responseRunning = true; }
     void StopResponseTimer() override { responseRunning = false; }
     bool ResponseTimerRunning() const override { return responseRunning; }
-    void PortFailed(std::exception_ptr) override {}
+    // As the station's link does: polling stops and the link's session ends.
+    void PortFailed(std::exception_ptr) override {
+        if (!polling) return;
+        polling = false;
+        engine->EndSession(DropCause::PortLost);
+    }
     void ImageToControls(const RegisterImage& image) override {
         korvan::ImageToControls(image, controls);
     }
@@ -213,6 +251,38 @@ class Host : public PollLine, public PollView, public ExchangeObserver {
     void ShowLinkLost() override { korvan::ShowLinkLost(controls); }
     void SetOnlineColour(Colour colour) override { controls.ctrl.ONLINE = colour; }
     void ReportWriteRefused(int, std::uint16_t, std::uint8_t) override {}
+    void ReportWriteUnanswered(int, std::uint16_t) override {}
+    void ReportChoicesDropped(const DroppedChoices&) override {}
+    bool ShowMessage(MessageKind, const std::string&) override { return true; } // OK
+
+    // Whatever ends must be what was open: a session's end takes every choice and the command,
+    // a lost link the commands only.
+    void ChoicesDropped(const DroppedChoices& dropped) noexcept override {
+        const bool session = dropped.cause != DropCause::LinkLost;
+        if (dropped.serviceCommand != oracle.command)
+            Finding("a service command dropped that was not waiting", reg::ServiceCommand,
+                    dropped.serviceCommand);
+        std::array<std::uint16_t, kRegisterCount> gone{};
+        for (const DroppedChoices::Bits& choice : dropped.choices) {
+            if (choice.reg < 0 || choice.reg >= kRegisterCount)
+                Finding("a dropped choice outside the image", choice.reg, choice.value);
+            if ((choice.value ^ oracle.value[choice.reg]) & choice.mask & oracle.mask[choice.reg])
+                Finding("a dropped choice of another value", choice.reg, choice.value);
+            gone[choice.reg] |= choice.mask;
+            ++figures.dropped;
+        }
+        for (int r = 0; r < kRegisterCount; ++r) {
+            const std::uint16_t expected =
+                session ? oracle.mask[r]
+                        : (r == reg::CommandSignal ? oracle.mask[r] & 0x00FF : 0);
+            if ((gone[r] & oracle.mask[r]) != expected)
+                Finding("a choice dropped or kept against its kind", r, gone[r]);
+        }
+        if (session)
+            oracle.Forget();
+        else
+            oracle.DropCommands();
+    }
 
     void ExchangeClosed(const ExchangeRecord& record) noexcept override {
         const bool write = record.request[1] == kWriteSingleRegister;
@@ -228,6 +298,17 @@ class Host : public PollLine, public PollView, public ExchangeObserver {
             SetRegisterValue(oracle.reported, reg, value);
             oracle.Settle(reg, value);
             oracle.refusals[reg] = 0;
+            if (reg == oracle.unansweredReg) oracle.unansweredReg = -1;
+        } else if (record.verdict != ExchangeVerdict::Good &&
+                   record.verdict != ExchangeVerdict::Exception && write && reg < kRegisterCount &&
+                   reg != reg::ServiceCommand) {
+            if (oracle.unansweredReg == reg && oracle.unansweredValue == value) {
+                ++oracle.unanswered;
+            } else {
+                oracle.unansweredReg = reg;
+                oracle.unansweredValue = value;
+                oracle.unanswered = 1;
+            }
         } else if (record.verdict == ExchangeVerdict::Exception && write &&
                    reg != reg::ServiceCommand) {
             if (oracle.refusals[reg] > 0 && oracle.refusedValue[reg] == value) {
@@ -238,9 +319,12 @@ class Host : public PollLine, public PollView, public ExchangeObserver {
             }
         }
         if (record.writeAbandoned && reg != reg::ServiceCommand) {
-            if (oracle.refusals[reg] < 3) Finding("a choice given up early", reg, value);
+            const bool refused = record.verdict == ExchangeVerdict::Exception;
+            if ((refused ? oracle.refusals[reg] : oracle.unanswered) < 3)
+                Finding("a choice given up early", reg, value);
             oracle.mask[reg] = 0;
             oracle.refusals[reg] = 0;
+            if (!refused) oracle.unansweredReg = -1;
             ++figures.givenUp;
         }
     }
@@ -271,30 +355,23 @@ class Host : public PollLine, public PollView, public ExchangeObserver {
 
 // ---- the operator ----------------------------------------------------------------------------
 
-// What the window does after the operator changed a control: the controls read back over the
-// wanted image, and every difference handed to the engine as a choice.
-void TakeChoices(Host& host, PollEngine& engine) {
-    if (!engine.UnitShown()) return; // the controls hold start values, which nobody chose
-    WindowControls chosen = host.controls;
-    chosen.ctrl.PANEL.droppedDown = false;
-    chosen.ctrl.SPD.droppedDown = false;
-    for (UnitControls& u : chosen.unit)
-        u.Ut.droppedDown = false;
-    RegisterImage image = engine.WantedImage();
-    ControlsToImage(chosen, image);
-    for (const Choice& choice : ChoicesBetween(engine.WantedImage(), image))
-        engine.Choose(choice.reg, choice.mask, choice.value);
-}
-
-// The operator's action on one field, as the operator means it: recorded when it changes what
-// the window shows as wanted, then handed over as the window does.
-void Act(Host& host, PollEngine& engine, int reg, std::uint16_t field, std::uint16_t value) {
+// The operator's action on one control, as the operator means it (`field` of `reg` to
+// `expected`): recorded when it changes what the window shows as wanted, then handed to the
+// window's own choice code with the control's new value in `value`.
+void Act(Host& host, PollEngine& engine, const ControlRef& control, const WindowControls& value,
+         int reg, std::uint16_t field, std::uint16_t expected) {
     const std::uint16_t shown = RegisterValue(engine.WantedImage(), reg);
-    if (engine.UnitShown() && ((shown ^ value) & field) != 0) {
-        host.oracle.Choose(reg, field, value);
+    const bool shownUnit = engine.UnitShown();
+    const ChoiceOutcome outcome = ChooseInControl(engine, control, value);
+    if (!outcome.taken) {
+        if (shownUnit && reg < PollEngine::kBaseReadCount)
+            Finding("a choice refused in a register every unit has", reg, expected);
+        return;
+    }
+    if (shownUnit && ((shown ^ expected) & field) != 0) {
+        host.oracle.Choose(reg, field, expected);
         ++figures.choices;
     }
-    TakeChoices(host, engine);
 }
 
 std::uint16_t Bit(int bit, bool on) {
@@ -320,23 +397,27 @@ void FinishEntry(Host& host, PollEngine& engine, Input& in) {
     const int which = in.Byte() % 12;
     const int k = in.Byte() % kUnitPanels;
     const std::string text = EntryText(in);
-    std::string* field = nullptr;
+    WindowControls value;
+    ControlRef control;
     EntryRange range = kDelayRange;
     int reg = 0;
     if (which == 0) {
-        field = &host.controls.ctrl.ADR, range = kAddressRange, reg = reg::NetworkAddress;
+        value.ctrl.ADR = text, control = ControlOf<&CommonControls::ADR>();
+        range = kAddressRange, reg = reg::NetworkAddress;
     } else if (which == 1) {
-        field = &host.controls.ctrl.DEL, range = kTimeoutRange, reg = reg::NetworkTimeout;
+        value.ctrl.DEL = text, control = ControlOf<&CommonControls::DEL>();
+        range = kTimeoutRange, reg = reg::NetworkTimeout;
     } else {
         const int i = which % 4;
-        field = &host.controls.unit[k].delay[i], reg = reg::UnitBlock(k) + reg::DelayOn1 + i;
+        value.unit[k].delay[i] = text, control = ControlOf<&UnitControls::delay>(k, i);
+        reg = reg::UnitBlock(k) + reg::DelayOn1 + i;
     }
     if (!EntryRefusal(text, range).empty()) { // the field shows the unit's value again
         ++figures.refusedEntries;
         return;
     }
-    *field = text;
-    Act(host, engine, reg, 0xFFFF, static_cast<std::uint16_t>(ConvertText(text).value));
+    Act(host, engine, control, value, reg, 0xFFFF,
+        static_cast<std::uint16_t>(ConvertText(text).value));
 }
 
 void PickFromList(Host& host, PollEngine& engine, Input& in) {
@@ -352,15 +433,21 @@ void PickFromList(Host& host, PollEngine& engine, Input& in) {
     }
     list.droppedDown = false;
     if (item & 0x80) return; // closed without a choice
+    WindowControls value;
     if (which == 0) {
         list.index = item % 4;
-        Act(host, engine, reg::PanelType, 0xFFFF, static_cast<std::uint16_t>(list.index));
+        value.ctrl.PANEL = list;
+        Act(host, engine, ControlOf<&CommonControls::PANEL>(), value, reg::PanelType, 0xFFFF,
+            static_cast<std::uint16_t>(list.index));
     } else if (which == 1) {
         list.index = item % 7;
-        Act(host, engine, reg::NetworkSpeed, 0xFFFF, static_cast<std::uint16_t>(list.index));
+        value.ctrl.SPD = list;
+        Act(host, engine, ControlOf<&CommonControls::SPD>(), value, reg::NetworkSpeed, 0xFFFF,
+            static_cast<std::uint16_t>(list.index));
     } else {
         list.index = item % kDriveTypeItems;
-        Act(host, engine, reg::UnitBlock(k), 0x003F,
+        value.unit[k].Ut = list;
+        Act(host, engine, ControlOf<&UnitControls::Ut>(k), value, reg::UnitBlock(k), 0x003F,
             static_cast<std::uint16_t>(DriveTypeCode(list.index)));
     }
 }
@@ -370,59 +457,86 @@ void TickOrSelect(Host& host, PollEngine& engine, Input& in) {
     const int j = in.Byte() % 10;
     const int choice = in.Byte() % 3;
     UnitControls& u = host.controls.unit[k];
+    WindowControls value;
+    UnitControls& v = value.unit[k];
     const int config = reg::UnitBlock(k);
     switch (in.Byte() % 7) {
     case 0:
-        u.FIN[j] = !u.FIN[j];
-        return Act(host, engine, reg::StartSources(k), Bit(j, true), Bit(j, u.FIN[j]));
+        v.FIN[j] = u.FIN[j] = !u.FIN[j];
+        return Act(host, engine, ControlOf<&UnitControls::FIN>(k, j), value, reg::StartSources(k),
+                   Bit(j, true), Bit(j, u.FIN[j]));
     case 1:
-        u.BIN[j] = !u.BIN[j];
-        return Act(host, engine, reg::BlockSources(k), Bit(j, true), Bit(j, u.BIN[j]));
+        v.BIN[j] = u.BIN[j] = !u.BIN[j];
+        return Act(host, engine, ControlOf<&UnitControls::BIN>(k, j), value, reg::BlockSources(k),
+                   Bit(j, true), Bit(j, u.BIN[j]));
     case 2:
-        u.FINA = !u.FINA;
-        return Act(host, engine, reg::StartSources(k), Bit(10, true), Bit(10, u.FINA));
+        v.FINA = u.FINA = !u.FINA;
+        return Act(host, engine, ControlOf<&UnitControls::FINA>(k), value, reg::StartSources(k),
+                   Bit(10, true), Bit(10, u.FINA));
     case 3:
-        u.Cd = !u.Cd;
-        return Act(host, engine, config, Bit(7, true), Bit(7, !u.Cd));
+        v.Cd = u.Cd = !u.Cd;
+        return Act(host, engine, ControlOf<&UnitControls::Cd>(k), value, config, Bit(7, true),
+                   Bit(7, !u.Cd));
     case 4:
-        u.O[j % 4] = !u.O[j % 4];
-        return Act(host, engine, config, Bit(10 + j % 4, true), Bit(10 + j % 4, !u.O[j % 4]));
+        v.O[j % 4] = u.O[j % 4] = !u.O[j % 4];
+        return Act(host, engine, ControlOf<&UnitControls::O>(k, j % 4), value, config,
+                   Bit(10 + j % 4, true), Bit(10 + j % 4, !u.O[j % 4]));
     case 5:
-        u.contact = choice;
-        return Act(host, engine, config, 0x0300, static_cast<std::uint16_t>(choice << 8));
+        v.contact = u.contact = choice;
+        return Act(host, engine, ControlOf<&UnitControls::contact>(k), value, config, 0x0300,
+                   static_cast<std::uint16_t>(choice << 8));
     default:
-        u.drives = choice % 2;
-        return Act(host, engine, config, Bit(6, true), Bit(6, choice % 2 == 1));
+        v.drives = u.drives = choice % 2;
+        return Act(host, engine, ControlOf<&UnitControls::drives>(k), value, config, Bit(6, true),
+                   Bit(6, choice % 2 == 1));
     }
 }
 
 void ClickOutput(Host& host, PollEngine& engine, Input& in) {
     const int k = in.Byte() % kUnitPanels;
     const int which = in.Byte() % 6;
-    Colour& indicator =
+    const Colour shown =
         which < 2 ? host.controls.unit[k].OUT[which] : host.controls.master.RELAY[which - 2];
-    ToggleOutputIndicator(indicator);
+    const ControlRef control = which < 2 ? ControlOf<&UnitControls::OUT>(k, which)
+                                         : ControlOf<&MasterControls::RELAY>(0, which - 2);
     const int reg = which < 2 ? reg::UnitBlock(k) + reg::UnitOutputs : reg::UnitOutputs;
     const int bit = which < 2 ? which : 8 + which - 2;
-    Act(host, engine, reg, Bit(bit, true), Bit(bit, indicator == kRed));
+    const std::uint16_t before = RegisterValue(engine.WantedImage(), reg);
+    const bool shownUnit = engine.UnitShown();
+    korvan::ClickOutput(engine, control, shown);
+    // Grey (link lost, unit not in use) says nothing of the output: a click changes nothing.
+    if (shown != kRed && shown != kGreen && shown != kYellow) {
+        if (RegisterValue(engine.WantedImage(), reg) != before)
+            Finding("a click on a grey indicator chose", reg, RegisterValue(engine.WantedImage(), reg));
+        return;
+    }
+    const std::uint16_t expected = Bit(bit, shown != kRed);
+    if (shownUnit && ((before ^ expected) & Bit(bit, true)) != 0) {
+        host.oracle.Choose(reg, Bit(bit, true), expected);
+        ++figures.choices;
+    }
 }
 
 void PressCommand(Host& host, PollEngine& engine, Input& in) {
     const int which = in.Byte() % 4;
+    const bool up = engine.LinkUp();
     if (which < 2) {
         const std::uint16_t value = which == 0 ? kCommandStart : kCommandStop;
         const std::uint16_t shown = RegisterValue(engine.WantedImage(), reg::CommandSignal);
-        if (((shown ^ value) & 0x00FF) != 0) host.oracle.Choose(reg::CommandSignal, 0x00FF, value);
-        if (which == 0)
-            GO_BUTClick(engine, host.controls);
-        else
-            ST_BUTClick(engine, host.controls);
+        // Refused while the link is lost: a start delivered whenever the line returns is a hazard.
+        if (up && ((shown ^ value) & 0x00FF) != 0)
+            host.oracle.Choose(reg::CommandSignal, 0x00FF, value);
+        const bool taken = which == 0 ? GO_BUTClick(engine, host) : ST_BUTClick(engine, host);
+        if (taken != up) Finding("a command taken or refused against the link", reg::CommandSignal, value);
         return;
     }
     // Reset or restore, confirmed: every press is sent once, the newest unsent one wins.
     const std::uint8_t command = which == 2 ? kCommandReset : kCommandRestore;
-    host.oracle.command = command;
-    engine.SendServiceCommand(command);
+    if (up && UnitCount(engine.ShownImage()) > 0) host.oracle.command = command;
+    if (which == 2)
+        RES_BUTClick(engine, host);
+    else
+        RESTOREClick(engine, host);
 }
 
 void ChangeSlaveAddress(Host& host, PollEngine& engine, Input& in) {
@@ -430,8 +544,7 @@ void ChangeSlaveAddress(Host& host, PollEngine& engine, Input& in) {
     // 0 and 248..255 are refused; the same address again is no change.
     if (!EntryRefusal(text, kSlaveAddressRange).empty() || text == host.SendAddressText()) return;
     host.oracle.address = static_cast<std::uint8_t>(ConvertText(text).value);
-    host.oracle.Forget();
-    engine.Restart();
+    engine.EndSession(DropCause::AddressChanged); // the oracle forgets as the choices are dropped
     ++figures.restarts;
 }
 
@@ -481,6 +594,26 @@ void SetRegisters(RegisterImage& registers, Input& in, int count) {
     }
 }
 
+// The device is pulled out: the failure shows at the next transfer.
+void PullPort(Host& host) {
+    host.portGone = true;
+}
+
+// A device comes back under the port's name, leading to another unit, and the link opens it.
+void PlugOtherUnit(Host& host, PollEngine& engine, Input& in) {
+    if (host.polling) return; // the failure has not been seen yet
+    host.portGone = false;
+    host.unit = Unit{};
+    SetRegisters(host.unit.registers, in, in.Byte() % 128);
+    host.line.count = 0;
+    host.oracle.reported = RegisterImage{};
+    host.sentAny = false;
+    engine.EndSession(DropCause::PortLost); // what was chosen while it was away is dropped
+    host.polling = true;
+    host.freshPort = true;
+    ++figures.portSwaps;
+}
+
 void CheckNothingLost(const Host& host, const PollEngine& engine) {
     for (int r = 0; r < kRegisterCount; ++r) {
         const std::uint16_t mask = host.oracle.mask[r];
@@ -497,15 +630,16 @@ void CheckNothingLost(const Host& host, const PollEngine& engine) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Host host;
     PollEngine engine(host, host);
+    host.engine = &engine;
     engine.SetExchangeObserver(&host);
     engine.SetStartValues();
     korvan::ShowLinkLost(host.controls);
     Input in{data, size};
 
     while (in.More()) {
-        switch (in.Byte() % 16) {
+        switch (in.Byte() % 18) {
         case 0:
-            engine.SEND_TIMTimer();
+            if (host.polling) engine.SEND_TIMTimer();
             break;
         case 1:
             if (host.responseRunning) engine.TIMEOUTTimer();
@@ -554,7 +688,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 13:
             ChangeSlaveAddress(host, engine, in);
             break;
+        case 14:
+            PullPort(host);
+            break;
+        case 15:
+            PlugOtherUnit(host, engine, in);
+            break;
         default: // one whole poll period with the unit's answer
+            if (!host.polling) break;
             engine.SEND_TIMTimer();
             Deliver(host, engine, host.reply, in);
             if (host.responseRunning) engine.TIMEOUTTimer();

@@ -125,7 +125,16 @@ void EventJournal::SeeWrite(int reg, int value, const ExchangeRecord&) {
         Add(kNetworkUnit, EventKind::Operator, EventSource::Operator, command);
         return;
     }
-    if (reg < 0 || reg >= kRegisterCount) return;
+    for (const Change& change : ChangesOf(reg, value)) {
+        pending_->what.emplace_back(change.unit, change.caption + QStringLiteral(": ") + change.after);
+        Add(change.unit, EventKind::Operator, EventSource::Operator,
+            change.caption + QStringLiteral(": ") + change.before + kArrow + change.after);
+    }
+}
+
+std::vector<EventJournal::Change> EventJournal::ChangesOf(int reg, int value) const {
+    std::vector<Change> changes;
+    if (reg < 0 || reg >= kRegisterCount) return changes;
     RegisterImage after = last_;
     SetRegisterValue(after, reg, static_cast<std::uint16_t>(value));
     const std::vector<QString> before = ImageWords(last_);
@@ -134,9 +143,35 @@ void EventJournal::SeeWrite(int reg, int value, const ExchangeRecord&) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (before[i] == wanted[i] || wanted[i].isEmpty()) continue;
         const CatalogueItem& item = items[i];
-        pending_->what.emplace_back(item.unit, item.caption + QStringLiteral(": ") + wanted[i]);
-        Add(item.unit, EventKind::Operator, EventSource::Operator,
-            item.caption + QStringLiteral(": ") + before[i] + kArrow + wanted[i]);
+        changes.push_back({item.unit, item.caption, before[i], wanted[i]});
+    }
+    return changes;
+}
+
+void EventJournal::ChoicesDropped(const DroppedChoices& dropped) noexcept {
+    try {
+        if (dropped.cause != DropCause::LinkLost) pending_.reset(); // never to be sent again
+        const QString why = QStringLiteral(" — не отправлено: ") +
+                            QString::fromUtf8(DropCauseWords(dropped.cause));
+        for (const DroppedChoices::Bits& choice : dropped.choices) {
+            const int held = RegisterValue(last_, choice.reg);
+            const int value = (held & ~choice.mask) | choice.value;
+            if (const QString command = CommandText(choice.reg, value & 0xFF);
+                choice.reg == reg::CommandSignal && !command.isEmpty()) {
+                Add(kNetworkUnit, EventKind::Operator, EventSource::Station, command + why, true);
+                continue;
+            }
+            for (const Change& change : ChangesOf(choice.reg, value))
+                Add(change.unit, EventKind::Operator, EventSource::Station,
+                    change.caption + QStringLiteral(": ") + change.after + why, true);
+        }
+        if (dropped.serviceCommand >= 0) {
+            const QString command = CommandText(reg::ServiceCommand, dropped.serviceCommand);
+            if (!command.isEmpty())
+                Add(kNetworkUnit, EventKind::Operator, EventSource::Station, command + why, true);
+        }
+    } catch (...) {
+        // An event lost is better than an exception through the poll cycle.
     }
 }
 
@@ -176,7 +211,11 @@ void EventJournal::ReadApplied(int bytes) {
         known_ = bytes;
     }
     if (!linkUp_) {
-        pending_.reset(); // the engine drops an unsent write at the first read after a loss
+        // The engine sends an unconfirmed write again after the first read: that is no new
+        // action of the operator. One the unit already holds is done.
+        if (pending_ && pending_->reg * 2 < bytes && pending_->reg != reg::ServiceCommand &&
+            RegisterValue(shown, pending_->reg) == pending_->value)
+            Confirm(pending_->reg);
         Connected();
         linkUp_ = true;
     }

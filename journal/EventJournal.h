@@ -40,6 +40,8 @@ class EventJournal final : public ExchangeObserver {
     void Watch(const PollEngine& engine) { engine_ = &engine; }
 
     void ExchangeClosed(const ExchangeRecord& record) noexcept override;
+    // "Задержка вкл. 1: 61 — не отправлено: связь с портом потеряна", one line per setting.
+    void ChoicesDropped(const DroppedChoices& dropped) noexcept override;
 
     // The station's own doings, told by the window.
     void StationStarted();
@@ -67,6 +69,15 @@ class EventJournal final : public ExchangeObserver {
     void ReadApplied(int bytes);
     void Connected();
     void Compare(const RegisterImage& before, const RegisterImage& after);
+    // The settings that `value` in `reg` changes against what the journal has seen: the unit,
+    // the caption and the words before and after, for each.
+    struct Change {
+        int unit;
+        QString caption;
+        QString before;
+        QString after;
+    };
+    std::vector<Change> ChangesOf(int reg, int value) const;
     void Add(int unit, EventKind kind, EventSource source, QString text, bool alarm = false);
 
     EventLog log_;

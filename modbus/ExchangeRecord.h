@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 namespace korvan {
 
@@ -34,7 +35,46 @@ struct ExchangeRecord {
     ExchangeVerdict verdict = ExchangeVerdict::NoReply;
     std::uint8_t exceptionCode = 0; // for ExchangeVerdict::Exception
     bool linkLost = false;          // this exchange took the link credit from 1 to 0
-    bool writeAbandoned = false;    // the unit refused this write once too often: it is given up
+    // The unit refused or left unanswered this write once too often: it is given up.
+    bool writeAbandoned = false;
+};
+
+// Why the engine dropped choices that were never confirmed.
+enum class DropCause : std::uint8_t {
+    PortLost,       // the port failed, or was opened again after a failure
+    PortChanged,    // the operator picked another port
+    AddressChanged, // the operator picked another slave address
+    LinkLost,       // the unit stopped answering: commands and write jobs do not outlive it
+};
+
+// "связь с портом потеряна": the words the window and the journal give a cause.
+inline const char* DropCauseWords(DropCause cause) {
+    switch (cause) {
+    case DropCause::PortLost:
+        return "связь с портом потеряна";
+    case DropCause::PortChanged:
+        return "выбран другой порт";
+    case DropCause::AddressChanged:
+        return "выбран другой адрес прибора";
+    case DropCause::LinkLost:
+        return "связь потеряна";
+    }
+    return "";
+}
+
+// What the engine gave up without the unit holding it: each choice's register, its bits and
+// their value, and the service command (-1 for none). Not a write the unit refused.
+struct DroppedChoices {
+    struct Bits {
+        int reg = 0;
+        std::uint16_t mask = 0;
+        std::uint16_t value = 0;
+    };
+    std::vector<Bits> choices;
+    int serviceCommand = -1;
+    DropCause cause = DropCause::PortLost;
+
+    bool Empty() const { return choices.empty() && serviceCommand < 0; }
 };
 
 class ExchangeObserver {
@@ -42,6 +82,8 @@ class ExchangeObserver {
     virtual ~ExchangeObserver() = default;
     // Called on the window thread as the exchange closes; must be cheap and must not throw.
     virtual void ExchangeClosed(const ExchangeRecord& record) noexcept = 0;
+    // The engine dropped open choices; called on the window thread, must not throw.
+    virtual void ChoicesDropped(const DroppedChoices&) noexcept {}
 };
 
 // Hands each closed exchange to several observers, in the order they were added.
@@ -58,6 +100,10 @@ class ExchangeFanOut final : public ExchangeObserver {
     void ExchangeClosed(const ExchangeRecord& record) noexcept override {
         for (int i = 0; i < count_; ++i)
             observers_[i]->ExchangeClosed(record);
+    }
+    void ChoicesDropped(const DroppedChoices& dropped) noexcept override {
+        for (int i = 0; i < count_; ++i)
+            observers_[i]->ChoicesDropped(dropped);
     }
 
   private:

@@ -28,15 +28,24 @@ void PollEngine::SetStartValues() {
     s_.LayoutCountdown = kLayoutCountdownStart;
 }
 
-void PollEngine::Choose(int reg, std::uint16_t mask, std::uint16_t value) {
+void PollEngine::Choose(int reg, std::uint16_t mask, std::uint16_t value, ChoiceKind kind) {
     if (reg < 0 || reg >= kRegisterCount || !IsWritableRegister(reg) ||
         reg == reg::ServiceCommand || mask == 0)
         return;
+    const auto keep = static_cast<std::uint16_t>(~mask);
     // What is wanted already (the unit's value, or an open choice) is no new choice: a start
-    // pressed on a started unit must not restart it once it has stopped by itself.
-    if (((RegisterValue(s_.WantedImage, reg) ^ value) & mask) == 0) return;
-    chosenValue_[reg] = static_cast<std::uint16_t>((chosenValue_[reg] & ~mask) | (value & mask));
+    // pressed on a started unit must not restart it once it has stopped by itself. A job's value
+    // the operator picks by hand stays wanted as the operator's own.
+    if (((RegisterValue(s_.WantedImage, reg) ^ value) & mask) == 0) {
+        if (kind == ChoiceKind::Setting) jobMask_[reg] &= keep;
+        return;
+    }
+    chosenValue_[reg] = static_cast<std::uint16_t>((chosenValue_[reg] & keep) | (value & mask));
     chosenMask_[reg] |= mask;
+    commandMask_[reg] = static_cast<std::uint16_t>(
+        (commandMask_[reg] & keep) | (kind == ChoiceKind::Command ? mask : 0));
+    jobMask_[reg] =
+        static_cast<std::uint16_t>((jobMask_[reg] & keep) | (kind == ChoiceKind::Job ? mask : 0));
     ShowWanted(reg);
 }
 
@@ -48,20 +57,72 @@ std::uint16_t PollEngine::ChosenBits(int reg) const {
     return reg >= 0 && reg < kRegisterCount ? chosenMask_[reg] : 0;
 }
 
-void PollEngine::Restart() {
-    // A reply still on its way belongs to the old unit: its exchange is closed unjudged.
+std::uint16_t PollEngine::JobBits(int reg) const {
+    return reg >= 0 && reg < kRegisterCount ? static_cast<std::uint16_t>(jobMask_[reg] & chosenMask_[reg]) : 0;
+}
+
+void PollEngine::EndSession(DropCause cause) {
+    DroppedChoices dropped;
+    dropped.cause = cause;
+    for (int reg = 0; reg < kRegisterCount; ++reg)
+        if (chosenMask_[reg] != 0)
+            dropped.choices.push_back(
+                {reg, chosenMask_[reg], static_cast<std::uint16_t>(chosenValue_[reg] & chosenMask_[reg])});
+    dropped.serviceCommand = serviceCommand_;
+    // A reply still on its way belongs to the old session: its exchange is closed unjudged.
     line_.StopResponseTimer();
     s_.RxBuffer.fill(0);
     arrived_ = 0;
     chosenMask_.fill(0);
+    commandMask_.fill(0);
+    jobMask_.fill(0);
     serviceCommand_ = -1;
     refusedRegister_ = -1;
     refusals_ = 0;
+    unansweredRegister_ = -1;
+    unanswered_ = 0;
     extendedRefused_ = false;
-    controlsShown_ = false;
+    wideHeld_ = false;
+    ++linkBreaks_;
     SetStartValues();
+    // The controls show the unit's last values again, as of a unit no longer reached.
     s_.WantedImage = s_.ShownImage;
+    if (controlsShown_) view_.ImageToControls(s_.WantedImage);
+    controlsShown_ = false;
     view_.ShowLinkLost();
+    ReportDropped(std::move(dropped));
+}
+
+void PollEngine::StopJob() {
+    for (int reg = 0; reg < kRegisterCount; ++reg)
+        if (JobBits(reg) != 0) ForgetBits(reg, JobBits(reg));
+    view_.ImageToControls(s_.WantedImage);
+}
+
+void PollEngine::DropWithLink() {
+    ++linkBreaks_;
+    DroppedChoices dropped;
+    dropped.cause = DropCause::LinkLost;
+    bool jobDropped = false;
+    for (int reg = 0; reg < kRegisterCount; ++reg) {
+        const auto commands = static_cast<std::uint16_t>(commandMask_[reg] & chosenMask_[reg]);
+        if (commands != 0)
+            dropped.choices.push_back(
+                {reg, commands, static_cast<std::uint16_t>(chosenValue_[reg] & commands)});
+        const std::uint16_t job = JobBits(reg);
+        jobDropped = jobDropped || job != 0;
+        if ((commands | job) != 0) ForgetBits(reg, static_cast<std::uint16_t>(commands | job));
+    }
+    dropped.serviceCommand = serviceCommand_;
+    serviceCommand_ = -1;
+    if (!dropped.choices.empty() || jobDropped) view_.ImageToControls(s_.WantedImage);
+    if (!dropped.Empty()) ReportDropped(std::move(dropped));
+}
+
+void PollEngine::ReportDropped(DroppedChoices dropped) {
+    if (dropped.Empty()) return;
+    view_.ReportChoicesDropped(dropped);
+    if (observer_ != nullptr) observer_->ChoicesDropped(dropped);
 }
 
 void PollEngine::ShowWanted(int reg) {
@@ -86,7 +147,14 @@ void PollEngine::SettleChoices(int reg, std::uint16_t held) {
 }
 
 void PollEngine::ForgetChoice(int reg) {
-    chosenMask_[reg] = 0;
+    ForgetBits(reg, 0xFFFF);
+}
+
+void PollEngine::ForgetBits(int reg, std::uint16_t mask) {
+    const auto keep = static_cast<std::uint16_t>(~mask);
+    chosenMask_[reg] &= keep;
+    commandMask_[reg] &= keep;
+    jobMask_[reg] &= keep;
     ShowWanted(reg);
 }
 
@@ -103,24 +171,29 @@ void PollEngine::SEND_TIMTimer() {
     s_.RxCount = 0;
     // Register 95 takes one-shot service commands: each press is sent once, with the high byte
     // as the unit last reported it, and never again, not even when this write gets no reply.
-    if (s_.PendingWrite && service) {
+    const bool sendsCommand = s_.PendingWrite && service;
+    if (sendsCommand) {
         request[5] = static_cast<std::uint8_t>(serviceCommand_);
-        serviceCommand_ = -1;
         s_.PendingWrite = false;
     }
-    line_.StartResponseTimer();
     SealRequest(request);
     sent_ = request;
     arrived_ = 0;
     try {
+        // A late reply that came between two exchanges must not pass for the next one's answer.
+        line_.DiscardInput();
+        line_.StartResponseTimer();
         line_.PortWrite(request.data(), kRequestLength);
         writtenAt_ = std::chrono::steady_clock::now();
         sentAt_ = std::chrono::system_clock::now();
     } catch (const std::exception&) {
-        // Nothing went out, so nothing can come back: the exchange closes here.
+        // Nothing went out, so nothing can come back: the exchange closes here, and a command
+        // that did not go out is still waiting when the session ends (and is reported then).
         line_.StopResponseTimer();
         line_.PortFailed(std::current_exception());
+        return;
     }
+    if (sendsCommand) serviceCommand_ = -1;
 }
 
 void PollEngine::COMPORTRxChar(int Count) {
@@ -176,7 +249,7 @@ void PollEngine::TIMEOUTTimer() {
         abandoned = RefuseExchange(judgement.exceptionCode);
         break;
     default:
-        FailExchange();
+        abandoned = FailExchange();
     }
     ReportExchange(judgement, linkWasUp && s_.LinkCredit == 0, abandoned);
 
@@ -228,6 +301,7 @@ void PollEngine::ApplyReadReply() {
     // A unit in use that still shows grey has stale colours (link loss, or it was just given a
     // drive type): the image is shown again even though it did not change.
     if (view_.GreyOutDisabledUnits(s_.ShownImage) > 0) view_.ImageToControls(s_.WantedImage);
+    if (length > 2 * kBaseReadCount) wideHeld_ = true;
     if (s_.ReadImage[byte::FirmwareMajor] > 2 && s_.ReadCount == kBaseReadCount &&
         !extendedRefused_) {
         s_.ReadCount = kExtendedReadCount;
@@ -262,23 +336,47 @@ void PollEngine::ApplyWriteReply() {
         ShowWanted(written);
     }
     if (written == refusedRegister_) refusedRegister_ = -1;
+    if (written == unansweredRegister_) unansweredRegister_ = -1;
     s_.PendingWrite = false;
 }
 
 void PollEngine::LoseCredit() {
+    const bool wasUp = s_.LinkCredit > 0;
     if (s_.LinkCredit > 0) --s_.LinkCredit;
     if (s_.LinkCredit == 0) view_.ShowLinkLost();
+    if (wasUp && s_.LinkCredit == 0) DropWithLink();
     // Only a positive countdown matters; it may run below 0, but not wrap around.
     if (s_.LayoutCountdown > std::numeric_limits<std::int32_t>::min()) --s_.LayoutCountdown;
 }
 
-void PollEngine::FailExchange() {
+bool PollEngine::FailExchange() {
     // A unit that stops answering may have been replaced by an older one: read the common size.
     s_.ReadCount = kBaseReadCount;
     s_.ReadLength = 2 * kBaseReadCount;
     LoseCredit();
-    // PendingWrite stays: an unanswered write may have reached the unit, so it is sent again,
-    // with the newest value wanted, instead of reads until it is echoed.
+    return sent_[1] == kWriteSingleRegister && WriteUnanswered();
+}
+
+bool PollEngine::WriteUnanswered() {
+    // The next tick reads: a unit that takes the value without answering shows it there, and
+    // the window stays fresh. The write goes out again after that read, the newest value wanted.
+    s_.PendingWrite = false;
+    const int reg = sent_[2] << 8 | sent_[3];
+    const auto value = static_cast<std::uint16_t>(sent_[4] << 8 | sent_[5]);
+    if (reg >= kRegisterCount || reg == reg::ServiceCommand) return false;
+    if (reg == unansweredRegister_ && value == unansweredValue_) {
+        ++unanswered_;
+    } else {
+        unansweredRegister_ = reg;
+        unansweredValue_ = value;
+        unanswered_ = 1;
+    }
+    if (unanswered_ < kRefusalsBeforeGivingUp || chosenMask_[reg] == 0) return false;
+    unansweredRegister_ = -1;
+    ForgetChoice(reg);
+    view_.ImageToControls(s_.WantedImage);
+    view_.ReportWriteUnanswered(reg, value);
+    return true;
 }
 
 bool PollEngine::RefuseExchange(std::uint8_t code) {

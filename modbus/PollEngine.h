@@ -68,24 +68,39 @@ class PollEngine {
     // kLayoutCountdownStart exchanges (the module search).
     void FitPanelsAtNextRead() { s_.LayoutCountdown = kLayoutCountdownStart; }
 
-    // The operator chose `value` for the bits `mask` of `reg` (whole fields of one control). The
-    // choice stays wanted until an echo or a read shows the unit holding it, or the unit refuses
-    // it for good; a newer choice for the same bits replaces it. Status registers and register 95
-    // take no choice.
-    void Choose(int reg, std::uint16_t mask, std::uint16_t value);
+    // How long a choice lives. A setting stays wanted until an echo or a read shows the unit
+    // holding it, the unit refuses it or leaves it unanswered for good, or the link's session
+    // ends. A command ("Пуск", "Останов") and a write job's registers do not outlive the link
+    // either: a lost link drops them.
+    enum class ChoiceKind : std::uint8_t { Setting, Command, Job };
+
+    // The operator chose `value` for the bits `mask` of `reg` (whole fields of one control). A
+    // newer choice for the same bits replaces it. Status registers and register 95 take no
+    // choice.
+    void Choose(int reg, std::uint16_t mask, std::uint16_t value,
+                ChoiceKind kind = ChoiceKind::Setting);
     // A service command for register 95: sent once at the next write, whatever the unit reports
-    // there. A newer command not yet sent replaces an older one.
+    // there. A newer command not yet sent replaces an older one; a lost link drops it.
     void SendServiceCommand(std::uint8_t command);
     // The command waiting to be sent, -1 when none is.
     int ServiceCommandWaiting() const { return serviceCommand_; }
-    // Another unit (slave address) or another port: everything pending for the old one is
-    // forgotten, the exchange in flight is abandoned and the link starts from lost.
-    void Restart();
+    // The link's session ends (the port failed or was opened again, another port or slave
+    // address): every open choice and command is dropped and reported, the exchange in flight is
+    // abandoned, the link counts as lost and the first exchange of the next session is a read.
+    void EndSession(DropCause cause);
+    // The write job's open choices are withdrawn: the controls show the unit's values again.
+    void StopJob();
+    // Counts the link losses and session ends since start: a write job started at one count is
+    // stopped once it changes.
+    std::uint64_t LinkBreaks() const { return linkBreaks_; }
     // Whether the controls have shown a unit since start or restart; before that they hold their
     // start values, which say nothing of what the operator wants.
     bool UnitShown() const { return controlsShown_; }
-    // The bits of `reg` with an open choice.
+    // Whether the unit as last read has the start-source and blocking registers (96..115).
+    bool MatrixRead() const { return s_.ReadLength > 2 * kBaseReadCount || wideHeld_; }
+    // The bits of `reg` with an open choice; of them, those of a write job.
     std::uint16_t ChosenBits(int reg) const;
+    std::uint16_t JobBits(int reg) const;
 
     void SEND_TIMTimer();          // poll tick
     void COMPORTRxChar(int Count); // Count bytes wait in the port's receive queue
@@ -99,13 +114,20 @@ class PollEngine {
 
     void ApplyReadReply();
     void ApplyWriteReply();
-    void FailExchange();
+    bool FailExchange(); // whether an unanswered write was given up
     // The unit answered with an exception. Returns whether a refused write was given up.
     bool RefuseExchange(std::uint8_t code);
     void LoseCredit();
     void FindNextWrite(int length);
     void SettleChoices(int reg, std::uint16_t held); // drops the fields the unit holds
     void ForgetChoice(int reg);
+    void ForgetBits(int reg, std::uint16_t mask);
+    // Commands and job registers do not outlive the link.
+    void DropWithLink();
+    void ReportDropped(DroppedChoices dropped);
+    // A write that got no answer: tried again after a read, given up after the third try.
+    // Returns whether it was given up.
+    bool WriteUnanswered();
     void ShowWanted(int reg); // WantedImage's register from ShownImage and the choice
     void ReportExchange(const ReplyJudgement& judgement, bool linkLost, bool abandoned);
 
@@ -126,11 +148,21 @@ class PollEngine {
     bool controlsShown_ = false;
     std::array<std::uint16_t, kRegisterCount> chosenMask_{};
     std::array<std::uint16_t, kRegisterCount> chosenValue_{};
+    std::array<std::uint16_t, kRegisterCount> commandMask_{}; // of chosenMask_: commands
+    std::array<std::uint16_t, kRegisterCount> jobMask_{};     // of chosenMask_: a write job
+    std::uint64_t linkBreaks_ = 0;
+    // The unit was read with the wide registers since the session began; a failed exchange
+    // narrows the read, not what the unit has.
+    bool wideHeld_ = false;
     int serviceCommand_ = -1; // register 95's command waiting to be sent, -1 for none
     // The last refused write and how often that same value was refused in a row.
     int refusedRegister_ = -1;
     std::uint16_t refusedValue_ = 0;
     int refusals_ = 0;
+    // The same for writes that got no answer.
+    int unansweredRegister_ = -1;
+    std::uint16_t unansweredValue_ = 0;
+    int unanswered_ = 0;
     // The unit refused the wide read until the link was lost: it is read with 96 registers.
     bool extendedRefused_ = false;
 };

@@ -15,6 +15,8 @@ class PollLine {
     virtual std::string SendAddressText() const = 0;
     virtual void PortWrite(const std::uint8_t* data, int count) = 0; // throws on failure
     virtual int PortRead(std::uint8_t* data, int count) = 0;         // throws on failure
+    // Throws away whatever waits in the port's receive queue; throws on failure.
+    virtual void DiscardInput() = 0;
     virtual void StartResponseTimer() = 0; // a running timer is not restarted
     virtual void StopResponseTimer() = 0;
     virtual bool ResponseTimerRunning() const = 0;

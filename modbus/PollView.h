@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Colour.h"
+#include "ExchangeRecord.h"
 #include "RegisterImage.h"
 
 #include <cstdint>
@@ -24,6 +25,11 @@ class PollView {
     // choice is gone and the controls show the unit's value again. Must not open a modal box:
     // the exchange is still being closed.
     virtual void ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) = 0;
+    // The unit left the write of `value` to `reg` unanswered too often: the choice is gone. The
+    // same rules as for a refused write.
+    virtual void ReportWriteUnanswered(int reg, std::uint16_t value) = 0;
+    // Commands and choices the engine gave up unsent or unconfirmed. Must not open a modal box.
+    virtual void ReportChoicesDropped(const DroppedChoices& dropped) = 0;
 };
 
 } // namespace korvan

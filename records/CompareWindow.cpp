@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "RecordsCatalogue.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
@@ -38,7 +39,8 @@ CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAcces
                              QWidget* parent)
     : QWidget(parent, Qt::Window), file_(std::move(file)), station_(std::move(station)),
       header_(new QLabel(this)), absent_(new QLabel(this)), rows_(new QTableWidget(this)),
-      write_(new QPushButton(QStringLiteral("Записать в блоки"), this)), status_(new QLabel(this)) {
+      write_(new QPushButton(QStringLiteral("Записать в блоки"), this)),
+      stop_(new QPushButton(QStringLiteral("Остановить запись"), this)), status_(new QLabel(this)) {
     setObjectName(QStringLiteral("COMPARE"));
     setWindowTitle(QStringLiteral("Сравнение с файлом — %1").arg(fileName));
     header_->setObjectName(QStringLiteral("COMPARE_FILE"));
@@ -64,12 +66,15 @@ CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAcces
         rows_->setColumnWidth(column, 130);
     rows_->setColumnWidth(cSetting, 340);
     write_->setObjectName(QStringLiteral("WRITE"));
+    stop_->setObjectName(QStringLiteral("STOP_WRITING"));
+    stop_->setEnabled(false);
     status_->setObjectName(QStringLiteral("COMPARE_STATUS"));
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(write_);
+    buttons->addWidget(stop_);
     buttons->addWidget(status_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(header_);
@@ -79,6 +84,7 @@ CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAcces
     resize(1000, 600);
 
     connect(write_, &QPushButton::clicked, this, &CompareWindow::WriteTicked);
+    connect(stop_, &QPushButton::clicked, this, &CompareWindow::StopWriting);
     connect(rows_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (item->column() != cUnit) return;
         const std::size_t row = static_cast<std::size_t>(item->row());
@@ -166,13 +172,29 @@ void CompareWindow::WriteTicked() {
         station_.error("Прибор не подключен!");
         return;
     }
-    RegisterImage wanted = station_.wanted();
-    ApplyPlan(plan_, wanted);
     writingFrom_ = station_.exchangesEnd();
-    station_.want(wanted);
+    breaksAtStart_ = station_.linkBreaks();
+    station_.choose(plan_);
     writing_ = true;
     write_->setEnabled(false);
+    stop_->setEnabled(true);
     ShowProgress();
+}
+
+void CompareWindow::StopWriting() {
+    if (!writing_) return;
+    station_.stop();
+    std::set<int> sent;
+    std::set<int> echoed;
+    station_.writesSince(writingFrom_, sent, echoed);
+    EndWriting(QStringLiteral("Запись остановлена."),
+               MeasureProgress(plan_, sent, echoed, station_.confirmed()));
+}
+
+// Closing the window ends its job: nothing it started goes on unseen.
+void CompareWindow::closeEvent(QCloseEvent* event) {
+    StopWriting();
+    QWidget::closeEvent(event);
 }
 
 void CompareWindow::ShowProgress() {
@@ -180,34 +202,45 @@ void CompareWindow::ShowProgress() {
     std::set<int> echoed;
     station_.writesSince(writingFrom_, sent, echoed);
     const WriteProgress progress = MeasureProgress(plan_, sent, echoed, shown_);
-    const int total = static_cast<int>(plan_.writes.size());
-    QString text = QStringLiteral("Записано: %1, подтверждено: %2, осталось: %3.")
-                       .arg(progress.written)
-                       .arg(progress.confirmed)
-                       .arg(progress.left);
-    const bool lost = !station_.linkUp();
-    if (progress.left == 0 || lost) {
-        writing_ = false;
-        write_->setEnabled(true);
-        text = QStringLiteral("%1 Подтверждено %2 из %3 параметров.")
-                   .arg(lost ? QStringLiteral("Связь потеряна, запись остановлена.")
-                             : QStringLiteral("Запись закончена."))
-                   .arg(progress.confirmed)
-                   .arg(total);
-        QStringList skipped;
-        if (!plan_.absentUnits.empty())
-            skipped << QStringLiteral("нет в сети: %1").arg(UnitNames(plan_.absentUnits));
-        if (!plan_.otherFirmwareUnits.empty())
-            skipped
-                << QStringLiteral("другая прошивка: %1").arg(UnitNames(plan_.otherFirmwareUnits));
-        if (plan_.skippedByHand > 0)
-            skipped << QStringLiteral("сетевые настройки (%1) — только вручную")
-                           .arg(plan_.skippedByHand);
-        if (!plan_.unshowable.empty())
-            skipped << QStringLiteral("значения, которых окно не показывает: %1")
-                           .arg(plan_.unshowable.size());
-        if (!skipped.isEmpty()) text += QStringLiteral(" Не записаны: %1.").arg(skipped.join("; "));
+    // A lost link or an ended session has dropped the job in the engine; it stays stopped.
+    if (station_.linkBreaks() != breaksAtStart_) {
+        EndWriting(QStringLiteral("Связь потеряна, запись остановлена."), progress);
+        return;
     }
+    if (progress.left == 0) {
+        EndWriting(QStringLiteral("Запись закончена."), progress);
+        return;
+    }
+    status_->setText(QStringLiteral("Записано: %1, подтверждено: %2, осталось: %3.")
+                         .arg(progress.written)
+                         .arg(progress.confirmed)
+                         .arg(progress.left));
+}
+
+void CompareWindow::EndWriting(const QString& why, const WriteProgress& progress) {
+    writing_ = false;
+    write_->setEnabled(true);
+    stop_->setEnabled(false);
+    const int total = static_cast<int>(plan_.writes.size());
+    QString text = QStringLiteral("%1 Подтверждено %2 из %3 параметров.")
+                       .arg(why)
+                       .arg(progress.confirmed)
+                       .arg(total);
+    if (progress.left > 0)
+        text += QStringLiteral(" Не подтверждено, не будет записано без новой команды: %1.")
+                    .arg(progress.left);
+    QStringList skipped;
+    if (!plan_.absentUnits.empty())
+        skipped << QStringLiteral("нет в сети: %1").arg(UnitNames(plan_.absentUnits));
+    if (!plan_.otherFirmwareUnits.empty())
+        skipped << QStringLiteral("другая прошивка: %1").arg(UnitNames(plan_.otherFirmwareUnits));
+    if (plan_.skippedByHand > 0)
+        skipped << QStringLiteral("сетевые настройки (%1) — только вручную")
+                       .arg(plan_.skippedByHand);
+    if (!plan_.unshowable.empty())
+        skipped << QStringLiteral("значения, которых окно не показывает: %1")
+                       .arg(plan_.unshowable.size());
+    if (!skipped.isEmpty()) text += QStringLiteral(" Не записаны: %1.").arg(skipped.join("; "));
     status_->setText(text);
 }
 

@@ -25,7 +25,11 @@ struct StationAccess {
     std::function<RegisterImage()> confirmed; // as last read and confirmed by the units
     std::function<RegisterImage()> wanted;    // as the window's controls want it now
     ThroughWindow throughWindow;
-    std::function<void(const RegisterImage&)> want; // shows an image in the controls
+    // Hands the plan's registers to the write-back as a write job, and shows them.
+    std::function<void(const WritePlan&)> choose;
+    std::function<void()> stop; // withdraws what the job has not yet had confirmed
+    // Changes whenever the link is lost or its session ends: the engine then drops the job.
+    std::function<std::uint64_t()> linkBreaks;
     std::function<std::uint64_t()> exchangesEnd;    // sequence of the next exchange
     // Registers whose writes went out, and were echoed, from the exchange `from` on.
     std::function<void(std::uint64_t from, std::set<int>& sent, std::set<int>& echoed)> writesSince;
@@ -45,11 +49,16 @@ class CompareWindow : public QWidget {
     void Refresh();
     // "Записать в блоки": asks, then hands the ticked differences to the write-back.
     void WriteTicked();
+    // "Остановить запись": what is not yet confirmed is withdrawn at once.
+    void StopWriting();
 
     const Comparison& Current() const { return comparison_; }
     bool Writing() const { return writing_; }
     QTableWidget* Rows() const { return rows_; }
     QString StatusText() const { return status_->text(); }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     using Key = std::tuple<int, int, int>; // register, mask, setting
@@ -63,6 +72,7 @@ class CompareWindow : public QWidget {
     QLabel* absent_;
     QTableWidget* rows_;
     QPushButton* write_;
+    QPushButton* stop_;
     QLabel* status_;
     QTimer refresh_;
 
@@ -74,6 +84,9 @@ class CompareWindow : public QWidget {
     bool writing_ = false;
     WritePlan plan_;
     std::uint64_t writingFrom_ = 0;
+    std::uint64_t breaksAtStart_ = 0;
+    // Finishes the job's display: `why` heads the status line.
+    void EndWriting(const QString& why, const WriteProgress& progress);
 };
 
 } // namespace korvan::records

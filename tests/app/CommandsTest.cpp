@@ -133,31 +133,44 @@ TEST(Commands, FindRestartsTheCountdownWithoutAQuestion) {
     EXPECT_EQ(rig.host.fitCalls, 2);
 }
 
-TEST(Commands, StartAndStopTravelAsTheLastOnePressed) {
+// A start delivered whenever the line comes back is a hazard: without a link it is refused as
+// "Сброс" is, and one pressed with the link up that is not written before the link goes is
+// dropped and said.
+TEST(Commands, StartAndStopBelongToTheLinkTheyArePressedOn) {
     Rig rig;
-    // Without a link, and whatever the firmware, the command is stored and PUSK follows at once.
-    GO_BUTClick(rig.engine, rig.host.controls);
-    EXPECT_EQ(rig.engine.WantedImage()[byte::CommandSignal], 170);
-    EXPECT_EQ(rig.host.controls.ctrl.PUSK, kRed);
-    rig.unit.silent = true;
-    rig.Cycle();
-    EXPECT_EQ(rig.host.controls.ctrl.PUSK, kGrey);
+    ScriptedMessages messages;
+    EXPECT_FALSE(GO_BUTClick(rig.engine, messages));
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "Прибор не подключен!");
+    EXPECT_EQ(rig.engine.WantedImage()[byte::CommandSignal], 0);
 
-    rig.unit.silent = false;
     rig.Connect();
     rig.Tick();
-    GO_BUTClick(rig.engine, rig.host.controls);
-    ST_BUTClick(rig.engine, rig.host.controls);
-    EXPECT_EQ(rig.host.controls.ctrl.PUSK, kGreen);
+    EXPECT_TRUE(GO_BUTClick(rig.engine, messages));
+    EXPECT_TRUE(ST_BUTClick(rig.engine, messages));
     rig.Answer();
     rig.Close();
     for (int i = 0; i < 3; ++i)
         rig.Cycle();
-    // The start pressed without a link went out once the link came; of the two pressed later,
-    // only the stop.
-    EXPECT_EQ(rig.unit.writes, (std::vector<int>{reg::CommandSignal, reg::CommandSignal}));
+    EXPECT_EQ(rig.unit.writes, (std::vector<int>{reg::CommandSignal})); // only the stop
     EXPECT_EQ(RegisterValue(rig.unit.registers, reg::CommandSignal), 85);
-    EXPECT_EQ(rig.engine.ShownImage()[byte::CommandSignal], 85);
+
+    // Pressed, then the unit falls silent before the write goes out: the link is lost, the start
+    // is dropped and said, and it never reaches the unit when it answers again.
+    GO_BUTClick(rig.engine, messages);
+    rig.unit.silent = true;
+    for (int i = 0; i < 3; ++i)
+        rig.Cycle();
+    ASSERT_FALSE(rig.engine.LinkUp());
+    ASSERT_EQ(rig.host.dropped.size(), 1u);
+    EXPECT_EQ(rig.host.dropped[0].cause, DropCause::LinkLost);
+    ASSERT_EQ(rig.host.dropped[0].choices.size(), 1u);
+    EXPECT_EQ(rig.host.dropped[0].choices[0].value, 170);
+    rig.unit.silent = false;
+    for (int i = 0; i < 4; ++i)
+        rig.Cycle();
+    EXPECT_EQ(rig.unit.writes.size(), 1u);
+    EXPECT_EQ(RegisterValue(rig.unit.registers, reg::CommandSignal), 85);
 }
 
 // "Останов" pressed while the write of "Пуск" is on the line: the echo confirms only what was sent,
@@ -165,11 +178,12 @@ TEST(Commands, StartAndStopTravelAsTheLastOnePressed) {
 TEST(Commands, StopPressedWhileStartIsOnTheLineIsStillSent) {
     Rig rig;
     rig.Connect();
-    GO_BUTClick(rig.engine, rig.host.controls);
+    ScriptedMessages messages;
+    GO_BUTClick(rig.engine, messages);
     rig.Cycle();
     rig.Tick();
     ASSERT_EQ(rig.LastSent(), WriteFrame(reg::CommandSignal, 170));
-    ST_BUTClick(rig.engine, rig.host.controls);
+    ST_BUTClick(rig.engine, messages);
     rig.Answer();
     rig.Close();
     for (int i = 0; i < 4; ++i)
@@ -196,13 +210,23 @@ TEST(Commands, RestoreAfterResetSendsOnlyTheRestore) {
     EXPECT_EQ(rig.LastSent(), ReadFrame(96));
 }
 
-TEST(Commands, OutputIndicatorToggles) {
-    for (Colour start : {kGrey, kYellow, kGreen}) {
-        Colour indicator = start;
-        ToggleOutputIndicator(indicator);
-        EXPECT_EQ(indicator, kRed) << start;
-        ToggleOutputIndicator(indicator);
-        EXPECT_EQ(indicator, kGreen) << start;
+// A click chooses the opposite of what the indicator shows; grey (link lost, unit not in use)
+// shows nothing to be opposite to, so a click there chooses nothing.
+TEST(Commands, OutputClickChoosesFromTheColourShown) {
+    const struct {
+        Colour shown;
+        bool chooses;
+        std::uint16_t bit;
+    } cases[] = {{kGreen, true, 1}, {kRed, true, 0}, {kYellow, true, 1}, {kGrey, false, 0}};
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.unit.registers[2 * (reg::UnitBlock(2) + reg::UnitOutputs) + 1] = c.bit ? 0 : 1;
+        rig.Connect();
+        const ControlRef out = ControlOf<&UnitControls::OUT>(2, 0);
+        EXPECT_EQ(ClickOutput(rig.engine, out, c.shown).taken, c.chooses) << c.shown;
+        const int reg = reg::UnitBlock(2) + reg::UnitOutputs;
+        EXPECT_EQ(rig.engine.ChosenBits(reg), c.chooses ? 1 : 0) << c.shown;
+        if (c.chooses) EXPECT_EQ(RegisterValue(rig.engine.WantedImage(), reg) & 1, c.bit);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "SettingsFile.h"
 #include "SimulatorProcess.h"
 #include "TrafficWindow.h"
+#include "Widgets.h"
 #include "monitor_code_3.h"
 
 #include <QFile>
@@ -390,6 +391,85 @@ TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) 
 // The commissioning round trip: settings set by hand on three units are saved, the units go back
 // to factory values, the comparison lists every change, and writing from the file brings back
 // exactly the saved settings, each register written once and no other written at all.
+// An adapter pulled out with a write pending, and another unit behind the same name when a
+// device comes back: the station's first frame to it is a read, and nothing chosen for the
+// first unit reaches it; the journal says what was not sent.
+TEST_F(StationE2ETest, ReplugLeadingToAnotherUnitGetsNothingOfTheFirst) {
+    expectMessages_ = true;
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--quiet"}));
+    ASSERT_TRUE(WaitForLink());
+    constexpr int kDelayOn1OfModule1 = 8 + 4;
+    sim_.Command("silence on"); // the write goes unanswered, and stays wanted
+    auto* field = Control<TEditField>("TD1_1");
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, "250");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_NE(win_->Link.Engine.ChosenBits(kDelayOn1OfModule1), 0);
+    sim_.Command("hangup");
+    ASSERT_TRUE(WaitFor([this] { return !win_->Link.COMPORT.IsOpen(); }));
+    EXPECT_EQ(win_->Link.Engine.ChosenBits(kDelayOn1OfModule1), 0);
+    ASSERT_EQ(sim_.Stop(), 0);
+
+    // Another unit under the same link: other values, the same address.
+    ASSERT_NO_FATAL_FAILURE(StartSimulator({"--quiet"}));
+    sim_.Command("set 12 33");
+    ASSERT_TRUE(WaitForLink());
+    ASSERT_TRUE(WaitFor([this] { return sim_.ReceivedFrames().total >= 6; }));
+    const e2e::SimulatorProcess::Frames frames = sim_.ReceivedFrames();
+    ASSERT_LE(frames.total, static_cast<long>(frames.recent.size()));
+    for (const std::string& frame : frames.recent)
+        EXPECT_EQ(frame.substr(2, 2), "03") << frame;
+    EXPECT_EQ(sim_.Get(kDelayOn1OfModule1), 33);
+    EXPECT_EQ(field->text(), "33");
+    const EventLog& log = win_->Link.Journal.Log();
+    bool said = false;
+    for (std::uint64_t i = log.FirstKept(); i < log.End(); ++i)
+        said = said || log.At(i).text.contains(QStringLiteral("не отправлено: связь с портом потеряна"));
+    EXPECT_TRUE(said);
+}
+
+// A write job from a file that a lost link stops stays stopped: the unit answering again gets
+// none of the rest.
+TEST_F(StationE2ETest, WriteJobStoppedByALostLinkStaysStopped) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--quiet", "--units", "2"}));
+    ASSERT_TRUE(WaitForLink());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("job.korvan.json");
+    ASSERT_EQ(win_->SaveSettingsTo(path), "");
+    const int delays[] = {4, 5, 6, 7, 12, 13};
+    for (int reg : delays)
+        sim_.Command("set " + std::to_string(reg) + " " + std::to_string(100 + reg));
+    ASSERT_TRUE(WaitFor([this] { return RegisterValue(win_->Link.Engine.ShownImage(), 13) == 113; }));
+    ASSERT_EQ(win_->OpenComparison(path), "");
+    records::CompareWindow* view = win_->CompareView();
+    ASSERT_NE(view, nullptr);
+    const long before = sim_.ReceivedFrames().total;
+    view->WriteTicked();
+    ShownMessages().clear();
+    ASSERT_TRUE(view->Writing());
+    // The first register confirmed, the line falls silent.
+    ASSERT_TRUE(WaitFor([&] {
+        return std::count_if(std::begin(delays), std::end(delays),
+                             [&](int reg) { return sim_.Get(reg) != 100 + reg; }) >= 1;
+    }));
+    sim_.Command("silence on");
+    ASSERT_TRUE(WaitFor([&] { return !view->Writing(); }));
+    EXPECT_TRUE(view->StatusText().contains(QStringLiteral("Связь потеряна, запись остановлена")))
+        << view->StatusText().toStdString();
+    sim_.Command("silence off");
+    ASSERT_TRUE(WaitForLink());
+    std::vector<int> held;
+    for (int reg : delays)
+        held.push_back(sim_.Get(reg));
+    const long now = sim_.ReceivedFrames().total;
+    ASSERT_TRUE(WaitFor([&] { return sim_.ReceivedFrames().total >= now + 6; }));
+    for (std::size_t i = 0; i < std::size(delays); ++i)
+        EXPECT_EQ(sim_.Get(delays[i]), held[i]) << delays[i];
+    EXPECT_FALSE(view->Writing());
+    EXPECT_GT(sim_.ReceivedFrames().total, before);
+}
+
 TEST_F(StationE2ETest, SettingsFileRoundTripThroughFactoryReset) {
     ASSERT_NO_FATAL_FAILURE(StartStation({"--units", "3", "--firmware", "3.05"}));
     ASSERT_TRUE(WaitForLink());
@@ -419,12 +499,18 @@ TEST_F(StationE2ETest, SettingsFileRoundTripThroughFactoryReset) {
         QTest::keyClicks(field, text);
     };
     const auto click = [this](const char* name) { Control<QAbstractButton>(name)->click(); };
-    Control<QComboBox>("Ut_0")->setCurrentIndex(2);
+    // A list chooses when an item is activated, as a click or a key on it does.
+    const auto pick = [this](const char* name, int index) {
+        auto* list = Control<QComboBox>(name);
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+    };
+    pick("Ut_0", 2);
     type("TD1_0", "15");
     for (const char* name : {"FIN1_0", "O1_0", "CSNO", "TWO_1", "BIN0_1", "NZ_1", "Cd_2", "FINA_2"})
         click(name);
     type("TP2_1", "42");
-    Control<QComboBox>("Ut_2")->setCurrentIndex(4);
+    pick("Ut_2", 4);
     type("TD2_2", "7");
     ASSERT_TRUE(QTest::qWaitFor(settled, 60000));
     const std::vector<int> saved = simRegisters();

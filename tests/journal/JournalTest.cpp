@@ -138,7 +138,10 @@ TEST(Journal, EventsFromRegisterImagesStepByStep) {
           "ЗОКТ-01 | Задержка вкл. 1: 12 — подтверждено | блок"}},
         {"a command button",
          [&] {
-             ST_BUTClick(rig.engine, rig.host.controls);
+             struct : MessageHost {
+                 bool ShowMessage(MessageKind, const std::string&) override { return true; }
+             } ok;
+             ST_BUTClick(rig.engine, ok);
              rig.Cycle();
              rig.Cycle();
          },
@@ -180,14 +183,11 @@ TEST(Journal, EventsFromRegisterImagesStepByStep) {
              rig.Cycle();
          },
          {}},
-        {"the line answers: the repeated write is echoed after all",
+        {"the line answers; the first read after the loss: baseline, then only what differs",
          [&] {
              rig.unit.silent = false;
              rig.Cycle();
          },
-         {"ЗОКТ-МР №2 | Задержка вкл. 1: 30 — подтверждено | блок"}},
-        {"the first read after the loss: baseline, then only what differs from before",
-         [&] { rig.Cycle(); },
          {"Сеть | связь восстановлена | станция",
           "ЗОКТ-01 | состояние при подключении: Норма; " + drive +
               "; Выход 1 — включен; Вход 1 — сработал; Вход 2 — сработал; Обобщенные выходные "
@@ -198,6 +198,9 @@ TEST(Journal, EventsFromRegisterImagesStepByStep) {
               "; Выход 1 — неисправность; Вход 3 — сработал | блок !",
           "ЗОКТ-МР №1 | Вход 3 — в норме | блок", "ЗОКТ-МР №2 | Выход 1 — неисправность | блок !",
           "ЗОКТ-МР №2 | Неисправность | блок !"}},
+        {"the write goes out again after that read and is echoed after all",
+         [&] { rig.Cycle(); },
+         {"ЗОКТ-МР №2 | Задержка вкл. 1: 30 — подтверждено | блок"}},
         {"the wider read again: what changed there during the loss",
          [&] { rig.Cycle(); },
          {"ЗОКТ-МР №1 | Источник пускового сигнала: ЗОКТ-МР №1: не отмечен → отмечен | блок"}},

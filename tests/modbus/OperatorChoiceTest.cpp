@@ -30,7 +30,7 @@ TEST(PollEngine, OperatorChoicesReachTheUnitExactly) {
             rig.Cycle();
     };
     const std::vector<Story> stories{
-        {"output on then off while the on-write is unanswered: the retry carries off",
+        {"output on then off while the on-write is unanswered: the read between shows it off",
          [&](Rig& rig) {
              rig.engine.Choose(3, 0x0001, 0x0001);
              rig.Cycle();
@@ -40,7 +40,7 @@ TEST(PollEngine, OperatorChoicesReachTheUnitExactly) {
              rig.unit.silent = false;
              cycles(rig, 4);
          },
-         {WriteFrame(3, 0x0001), WriteFrame(3, 0x0000)}},
+         {WriteFrame(3, 0x0001)}},
         {"two clicks between two responses write nothing",
          [&](Rig& rig) {
              rig.engine.Choose(3, 0x0001, 0x0001);
@@ -184,7 +184,7 @@ TEST(PollEngine, RestartForgetsEverythingPendingForTheOldUnit) {
     rig.Cycle();
     ASSERT_TRUE(rig.engine.PendingWrite());
     rig.Tick();
-    rig.engine.Restart();
+    rig.engine.EndSession(DropCause::AddressChanged);
     EXPECT_FALSE(rig.host.responseRunning);
     EXPECT_EQ(rig.engine.LinkCredit(), 0);
     EXPECT_FALSE(rig.engine.UnitShown());
@@ -197,6 +197,121 @@ TEST(PollEngine, RestartForgetsEverythingPendingForTheOldUnit) {
         EXPECT_EQ(rig.host.sent[i], ReadFrame(96, 2));
     EXPECT_EQ(rig.host.imageToControlsCalls, shows + 1);
     EXPECT_EQ(rig.engine.LinkCredit(), 3);
+}
+
+// What a link's session carried ends with it: a port failure, a port change, an address change or
+// the reopening drops every open choice and command, said with its cause; a lost link drops
+// commands and a write job's registers; a write the unit leaves unanswered is tried three times
+// with reads between, then dropped; a late reply is never taken for the next answer.
+TEST(PollEngine, ChoicesEndWithTheirLinkAndTheirTries) {
+    struct Story {
+        const char* name;
+        std::function<void(Rig&)> play;
+        std::vector<Bytes> writes;       // every write request on the line after `play` began
+        std::vector<DropCause> dropped;  // the drops said, in order
+        std::vector<int> unanswered = {}; // registers given up unanswered
+    };
+    const auto cycles = [](Rig& rig, int n) {
+        for (int i = 0; i < n; ++i)
+            rig.Cycle();
+    };
+    const std::vector<Story> stories{
+        {"a port failure with a write and a reset pending: the next device gets a read first",
+         [&](Rig& rig) {
+             rig.Want(12, 250);
+             rig.engine.SendServiceCommand(85);
+             rig.unit.silentToWrites = true;
+             cycles(rig, 2); // the write goes out unanswered
+             rig.engine.EndSession(DropCause::PortLost);
+             rig.unit = {}; // another unit behind the same name
+             rig.unit.registers[byte::UnitCount] = 4;
+             rig.Tick();
+             EXPECT_EQ(rig.LastSent(), ReadFrame(96));
+             rig.Answer();
+             rig.Close();
+             cycles(rig, 4);
+         },
+         {WriteFrame(12, 250)},
+         {DropCause::PortLost}},
+        {"a write job stops with the link; a hand edit made with it survives",
+         [&](Rig& rig) {
+             rig.engine.Choose(12, 0xFFFF, 250, PollEngine::ChoiceKind::Job);
+             rig.engine.Choose(13, 0xFFFF, 251, PollEngine::ChoiceKind::Job);
+             rig.Want(14, 252);
+             const std::uint64_t breaks = rig.engine.LinkBreaks();
+             rig.unit.silent = true;
+             cycles(rig, 3);
+             EXPECT_NE(rig.engine.LinkBreaks(), breaks);
+             rig.unit.silent = false;
+             cycles(rig, 5);
+         },
+         {WriteFrame(14, 252)},
+         {}},
+        {"a job stopped by the operator writes nothing more",
+         [&](Rig& rig) {
+             rig.engine.Choose(12, 0xFFFF, 250, PollEngine::ChoiceKind::Job);
+             rig.engine.Choose(13, 0xFFFF, 251, PollEngine::ChoiceKind::Job);
+             cycles(rig, 2);
+             rig.engine.StopJob();
+             cycles(rig, 4);
+         },
+         {WriteFrame(12, 250)},
+         {}},
+        {"a write the unit never answers: read between tries, dropped after the third",
+         [&](Rig& rig) {
+             rig.unit.silentToWrites = true;
+             rig.Want(12, 250);
+             cycles(rig, 8);
+             EXPECT_TRUE(rig.engine.LinkUp());
+         },
+         {WriteFrame(12, 250), WriteFrame(12, 250), WriteFrame(12, 250)},
+         {},
+         {12}},
+        {"a reset whose write fails at the port is not used up in silence",
+         [&](Rig& rig) {
+             rig.engine.SendServiceCommand(170);
+             rig.Cycle();
+             rig.host.failWrite = true;
+             rig.Tick();
+             EXPECT_EQ(rig.engine.ServiceCommandWaiting(), 170);
+             rig.engine.EndSession(DropCause::PortLost);
+             rig.host.failWrite = false;
+             cycles(rig, 3);
+         },
+         {},
+         {DropCause::PortLost}},
+        {"a late reply between two exchanges is not the next one's answer",
+         [&](Rig& rig) {
+             SetRegisterValue(rig.unit.registers, 12, 99);
+             rig.host.Receive(test::ReadReply(rig.unit.registers, 96));
+             SetRegisterValue(rig.unit.registers, 12, 7);
+             rig.Cycle();
+             EXPECT_EQ(RegisterValue(rig.engine.ShownImage(), 12), 7);
+         },
+         {},
+         {}},
+    };
+    for (const Story& story : stories) {
+        SCOPED_TRACE(story.name);
+        Rig rig;
+        rig.Connect();
+        const std::size_t first = rig.host.sent.size();
+        story.play(rig);
+        std::vector<Bytes> writes;
+        for (std::size_t i = first; i < rig.host.sent.size(); ++i)
+            if (rig.host.sent[i][1] == kWriteSingleRegister) writes.push_back(rig.host.sent[i]);
+        EXPECT_EQ(writes, story.writes);
+        std::vector<DropCause> causes;
+        for (const DroppedChoices& d : rig.host.dropped)
+            causes.push_back(d.cause);
+        EXPECT_EQ(causes, story.dropped);
+        std::vector<int> unanswered;
+        for (const auto& u : rig.host.unanswered)
+            unanswered.push_back(u.reg);
+        EXPECT_EQ(unanswered, story.unanswered);
+        for (int r = 0; r < kRegisterCount; ++r)
+            EXPECT_EQ(rig.engine.ChosenBits(r), 0) << r;
+    }
 }
 
 } // namespace

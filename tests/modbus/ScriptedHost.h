@@ -62,7 +62,9 @@ class ScriptedHost : public PollLine, public PollView {
         std::uint8_t code;
         bool operator==(const Refusal&) const = default;
     };
-    std::vector<Refusal> refusals; // the notices of writes given up
+    std::vector<Refusal> refusals;  // the notices of writes given up
+    std::vector<Refusal> unanswered; // the same for writes left unanswered (code 0)
+    std::vector<DroppedChoices> dropped;
     // Colours for the display routines.
     WindowControls controls;
 
@@ -82,6 +84,7 @@ class ScriptedHost : public PollLine, public PollView {
         }
         return n;
     }
+    void DiscardInput() override { waiting.clear(); }
     void StartResponseTimer() override {
         calls.push_back("StartResponseTimer");
         responseRunning = true;
@@ -122,6 +125,10 @@ class ScriptedHost : public PollLine, public PollView {
     void ReportWriteRefused(int reg, std::uint16_t value, std::uint8_t code) override {
         refusals.push_back({reg, value, code});
     }
+    void ReportWriteUnanswered(int reg, std::uint16_t value) override {
+        unanswered.push_back({reg, value, 0});
+    }
+    void ReportChoicesDropped(const DroppedChoices& d) override { dropped.push_back(d); }
 
     void Receive(const Bytes& bytes) { waiting.insert(waiting.end(), bytes.begin(), bytes.end()); }
 };
@@ -132,6 +139,7 @@ class ScriptedHost : public PollLine, public PollView {
 struct ScriptedUnit {
     RegisterImage registers{};
     bool silent = false;
+    bool silentToWrites = false; // answers reads only; writes are not applied
     bool refuseWrites = false;
     int widestRead = 125;
     std::vector<int> writes; // registers written, in order
@@ -144,6 +152,7 @@ struct ScriptedUnit {
         if (request[1] == kReadHoldingRegisters)
             return request[5] > widestRead ? refused()
                                            : ReadReply(registers, request[5], request[0]);
+        if (silentToWrites) return {};
         if (refuseWrites) return refused();
         const int reg = request[3];
         writes.push_back(reg);
