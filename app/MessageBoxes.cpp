@@ -41,6 +41,23 @@ bool StationMessageBox(MessageKind kind, const std::string& text) {
     return box.exec() == QMessageBox::Ok;
 }
 
+QMessageBox* OpenStationBox(MessageKind kind, const std::string& text, QWidget* parent) {
+    if (Answerer()) {
+        Answerer()(kind, text);
+        return nullptr;
+    }
+    auto* box = new QMessageBox(kind == MessageKind::Error ? QMessageBox::Critical
+                                                           : QMessageBox::Information,
+                                kind == MessageKind::Error ? QStringLiteral("Error")
+                                                           : QStringLiteral("Information"),
+                                QString::fromStdString(text), QMessageBox::Ok, parent);
+    box->setObjectName(QStringLiteral("MessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+    return box;
+}
+
 void StationNotice(const std::string& text) {
     if (Answerer()) {
         Answerer()(MessageKind::Information, text);

@@ -7,11 +7,19 @@
 #include <functional>
 #include <string>
 
+class QMessageBox;
+class QWidget;
+
 namespace korvan {
 
 // Caption "Error", "Information" or "Warning" with the toolkit's icon, the buttons OK, or OK and
 // Cancel for a warning. True only when the operator answered OK.
 bool StationMessageBox(MessageKind kind, const std::string& text);
+
+// The same box shown without a nested event loop: it keeps the operator off the window until
+// answered, and the caller may change its text or close it meanwhile. Null when the tests'
+// answerer took it.
+QMessageBox* OpenStationBox(MessageKind kind, const std::string& text, QWidget* parent);
 
 // A notice that needs no answer, shown without stopping anything: it may come while the poll
 // cycle closes an exchange. Caption "Warning", button OK.

@@ -1,7 +1,6 @@
 #include "PortFailure.h"
 
 #include "BCPort.h"
-#include "MessageBoxes.h"
 #include "StationMessages.h"
 
 #include <unistd.h>
@@ -20,11 +19,10 @@ std::string PortFailureCause(std::exception_ptr error) {
     }
 }
 
-void ReportPortFailure(const std::string& cause) {
+std::string ReportPortFailure(const std::string& cause) {
     const std::string line = "KORVAN PRO: " + cause + "\n";
     [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, line.data(), line.size());
-    StationMessageBox(MessageKind::Error,
-                      cause.empty() ? kPortErrorText : std::string(kPortErrorText) + "\n" + cause);
+    return cause.empty() ? kPortErrorText : std::string(kPortErrorText) + "\n" + cause;
 }
 
 } // namespace korvan

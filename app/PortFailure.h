@@ -12,7 +12,7 @@ namespace korvan {
 // The cause line of a port failure: the component's message and what else it knows.
 std::string PortFailureCause(std::exception_ptr error);
 
-// Writes the cause to standard error and shows the error box.
-void ReportPortFailure(const std::string& cause);
+// Writes the cause to standard error and returns the error box's text.
+std::string ReportPortFailure(const std::string& cause);
 
 } // namespace korvan

@@ -57,6 +57,11 @@ StationLink::StationLink(LinkView& view)
     COMPORT.SetSyncMethod(smThreadSync);
     COMPORT.OnRxChar = [this](TBComPort*, std::int32_t Count) { Engine.COMPORTRxChar(Count); };
 
+    retry_.setInterval(kRetryMs);
+    connect(&retry_, &QTimer::timeout, this, [this] {
+        if (!lostPort_.empty() && !COMPORT.IsOpen() && TryReopen(lostPort_)) LostPortReopened();
+    });
+
     ExchangeObservers.Add(&Traffic);
     ExchangeObservers.Add(&Journal); // after the traffic record
     Engine.SetExchangeObserver(&ExchangeObservers);
@@ -77,7 +82,9 @@ void StationLink::OpenAtStart(const std::string& port, const std::string& noPort
     } catch (...) {
         PortFailed(noPortsCause.empty() ? PortFailureCause(std::current_exception())
                                         : noPortsCause);
+        return;
     }
+    SEND_TIM.start();
 }
 
 void StationLink::ChangePort(const std::string& port) {
@@ -90,7 +97,10 @@ void StationLink::ChangePort(const std::string& port) {
         Journal.PortChanged(PortName(COMPORT.Port()));
     } catch (...) {
         PortFailed(PortFailureCause(std::current_exception()));
+        return;
     }
+    view_.ClosePortError();
+    SEND_TIM.start(); // also after an earlier failure: a port that opens polls
 }
 
 void StationLink::ChangeSpeed(int index, const QString& text) {
@@ -108,7 +118,12 @@ void StationLink::ChangeSpeed(int index, const QString& text) {
         return;
     }
     // A lost device back before its list entry: polling resumes as it would from the list.
-    if (!lostPort_.empty()) LostPortReopened();
+    if (!lostPort_.empty()) {
+        LostPortReopened();
+        return;
+    }
+    view_.ClosePortError();
+    SEND_TIM.start();
 }
 
 void StationLink::Close() {
@@ -131,22 +146,23 @@ void StationLink::PortFailed(std::exception_ptr error) {
 }
 
 void StationLink::PortFailed(const std::string& cause) {
-    if (!lostPort_.empty()) return; // this failure is being dealt with
     SEND_TIM.stop();
+    // Every failure is recorded; one box says the newest cause.
+    Journal.PortError(PortName(COMPORT.Port()), QString::fromUtf8(kPortErrorText));
     // What was chosen on this port belongs to it: a device that comes back under its name may
     // lead to another unit.
     Engine.EndSession(DropCause::PortLost);
-    Journal.PortError(PortName(COMPORT.Port()), QString::fromUtf8(kPortErrorText));
-    view_.ShowLinkLost();
+    const bool awaited = !lostPort_.empty();
     if (!COMPORT.IsOpen()) {
+        if (!awaited) AwaitPort(COMPORT.Port());
         view_.ShowPortError(cause);
         return;
     }
     // The failed port is closed, so that its descriptor and lock files keep neither the device
     // (a USB adapter plugged in again would otherwise come back under another name) nor other
-    // programs off it; when the same device is listed again it is opened and polling resumes. The
-    // box's "restart the program" thus only holds when the device does not come back.
-    lostPort_ = COMPORT.Port();
+    // programs off it; it is then tried again until it opens and polling resumes. The box's
+    // "restart the program" thus only holds when the device does not come back.
+    AwaitPort(COMPORT.Port());
     lostSerial_ = openSerial_;
     view_.ShowPortNote(
         QStringLiteral("Порт %1 потерян (%2). Он будет открыт снова, как только появится.")
@@ -160,6 +176,23 @@ void StationLink::PortFailed(const std::string& cause) {
         Qt::QueuedConnection);
 }
 
+void StationLink::AwaitPort(const std::string& port) {
+    lostPort_ = port;
+    lostSerial_.clear();
+    // A machine without serial ports tries an empty name: there is nothing to wait for.
+    if (!port.empty()) retry_.start();
+}
+
+bool StationLink::TryReopen(const std::string& port) {
+    try {
+        COMPORT.SetPort(port);
+        OpenPort();
+        return true;
+    } catch (...) {
+        return false; // not ready yet, or taken meanwhile: tried again later
+    }
+}
+
 void StationLink::PortsListed(const std::vector<std::string>& ports) {
     if (lostPort_.empty() || COMPORT.IsOpen()) return;
     auto back = std::find(ports.begin(), ports.end(), lostPort_);
@@ -168,13 +201,7 @@ void StationLink::PortsListed(const std::vector<std::string>& ports) {
             return posix::UsbSerialNumber(port) == lostSerial_;
         });
     }
-    if (back == ports.end()) return;
-    try {
-        COMPORT.SetPort(*back);
-        OpenPort();
-    } catch (...) {
-        return; // not ready yet, or taken meanwhile: the next change of the list tries again
-    }
+    if (back == ports.end() || !TryReopen(*back)) return;
     if (*back != lostPort_) view_.PortRenamed(*back, ports);
     LostPortReopened();
 }
@@ -187,6 +214,8 @@ void StationLink::LostPortReopened() {
     Journal.PortOpened(PortName(COMPORT.Port()));
     lostPort_.clear();
     lostSerial_.clear();
+    retry_.stop();
+    view_.ClosePortError();
     // Whatever was chosen while the port was away was never sent, and the device may lead to
     // another unit: the new session begins with a read.
     Engine.EndSession(DropCause::PortLost);
@@ -197,6 +226,7 @@ void StationLink::ForgetLostPort() {
     if (lostPort_.empty()) return;
     lostPort_.clear();
     lostSerial_.clear();
+    retry_.stop();
     view_.ShowPortNote(QString());
 }
 
@@ -215,6 +245,7 @@ int StationLink::PortRead(std::uint8_t* data, int count) {
 }
 
 void StationLink::DiscardInput() {
+    if (!COMPORT.IsOpen()) return; // the write that follows says what is wrong
     std::array<std::uint8_t, 256> scrap;
     // Bounded: a line that babbles faster than it is read is read once over, not forever.
     for (int waiting = COMPORT.InputCount(), round = 0; waiting > 0 && round < 64; ++round) {

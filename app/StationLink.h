@@ -24,8 +24,11 @@ class LinkView : public PollView {
   public:
     // The slave address the operator last finished typing.
     virtual std::string SendAddressText() const = 0;
-    // The port error box with its cause line. Modal.
+    // The port error box with its cause line. One at a time: while it is open a further failure
+    // only sets its cause line.
     virtual void ShowPortError(const std::string& cause) = 0;
+    // The port is open again: an open error box is no longer true and closes.
+    virtual void ClosePortError() = 0;
     // The link indicator's note on a lost or reopened port; empty clears it.
     virtual void ShowPortNote(const QString& note) = 0;
     // A lost adapter came back under another name: the port list selects that name.
@@ -55,8 +58,7 @@ class StationLink : public QObject, private PollLine {
     // component (a machine without serial ports only tries an empty name).
     void OpenAtStart(const std::string& port, const std::string& noPortsCause);
     // The operator chose another port: a lost one is no longer waited for, and since it may lead
-    // to another unit the engine starts afresh. Polling stays stopped after a failure, as the box
-    // says.
+    // to another unit the engine starts afresh. Every port that opens polls.
     void ChangePort(const std::string& port);
     // The operator chose item `index` ("1200" .. "57600") of the speed list, shown as `text`.
     void ChangeSpeed(int index, const QString& text);
@@ -85,6 +87,12 @@ class StationLink : public QObject, private PollLine {
     void PortFailed(const std::string& cause);
     void LostPortReopened();
     void ForgetLostPort();
+    // A port that failed or would not open is tried again, every kRetryMs and whenever the
+    // device list or a node's permissions change, until it opens.
+    void AwaitPort(const std::string& port);
+    bool TryReopen(const std::string& port);
+    static constexpr int kRetryMs = 2000;
+    QTimer retry_;
 
     LinkView& view_;
     std::string lostPort_;   // the port whose device failed, until it opens again

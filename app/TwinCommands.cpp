@@ -11,13 +11,14 @@ void TWIN::ControlChosen(const Binding& bound, int unit, int index) {
     WindowControls value;
     view_.PullOne(bound, unit, index, value);
     const ChoiceOutcome outcome = ChooseInControl(Link.Engine, bound.Control(unit, index), value);
-    if (outcome.taken) return;
-    // The control shows what is wanted again, and says why when there is something to say.
+    // Before the first read nothing is chosen, as the controls say nothing of the unit yet.
+    if (outcome.taken || outcome.refusal.empty()) return;
+    // The control shows what is wanted again, and says why.
     WindowControls wanted;
     korvan::ImageToControls(Link.Engine.WantedImage(), wanted);
     view_.PushOne(bound, unit, index, wanted);
     controlsCurrent_ = false;
-    if (!outcome.refusal.empty()) view_.SayOne(bound, unit, index, outcome.refusal);
+    view_.SayOne(bound, unit, index, outcome.refusal);
 }
 
 void TWIN::GO_BUTClick() {

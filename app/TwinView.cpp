@@ -14,6 +14,7 @@
 #include "PortList.h"
 #include "monitor_code_3.h"
 
+#include <QMessageBox>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -47,9 +48,19 @@ std::string TWIN::SendAddressText() const {
     return Widgets.ctrl.SENDADR->Value().toStdString();
 }
 
+// One box at a time: a further failure while it is open says its cause there; the port's
+// return closes it, as its text is then no longer true.
 void TWIN::ShowPortError(const std::string& cause) {
-    ReportPortFailure(cause);
-    controlsCurrent_ = false; // the operator had the window while the box was open
+    const std::string text = ReportPortFailure(cause);
+    if (portBox_ != nullptr) {
+        portBox_->setText(QString::fromStdString(text));
+        return;
+    }
+    portBox_ = OpenStationBox(MessageKind::Error, text, this);
+}
+
+void TWIN::ClosePortError() {
+    if (portBox_ != nullptr) portBox_->close();
 }
 
 void TWIN::ShowPortNote(const QString& note) {

@@ -10,6 +10,7 @@
 #include "StationMessages.h"
 #include "WindowWidgets.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QScrollArea>
 
@@ -130,6 +131,7 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     // What the link and its poll engine show in the window.
     std::string SendAddressText() const override;
     void ShowPortError(const std::string& cause) override;
+    void ClosePortError() override;
     void ShowPortNote(const QString& note) override;
     void PortRenamed(const std::string& port, const std::vector<std::string>& ports) override;
     void ImageToControls(const korvan::RegisterImage& image) override;
@@ -166,4 +168,5 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     korvan::ExtrasMenu* extras_ = nullptr;
     QPointer<korvan::records::CompareWindow> compareView_;
     korvan::JournalWindow* journalView_ = nullptr;
+    QPointer<QMessageBox> portBox_; // the one port error box, while it is open
 };

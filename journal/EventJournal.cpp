@@ -148,6 +148,14 @@ std::vector<EventJournal::Change> EventJournal::ChangesOf(int reg, int value) co
     return changes;
 }
 
+void EventJournal::SessionEnded(DropCause cause, bool linkWasUp) noexcept {
+    try {
+        if (cause == DropCause::PortLost && linkWasUp && linkUp_) LinkLost();
+        linkUp_ = false;
+    } catch (...) {
+    }
+}
+
 void EventJournal::ChoicesDropped(const DroppedChoices& dropped) noexcept {
     try {
         if (dropped.cause != DropCause::LinkLost) pending_.reset(); // never to be sent again

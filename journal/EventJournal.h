@@ -42,6 +42,9 @@ class EventJournal final : public ExchangeObserver {
     void ExchangeClosed(const ExchangeRecord& record) noexcept override;
     // "Задержка вкл. 1: 61 — не отправлено: связь с портом потеряна", one line per setting.
     void ChoicesDropped(const DroppedChoices& dropped) noexcept override;
+    // A port failure loses the link as a silent unit does; any session's end starts the next
+    // one from a baseline.
+    void SessionEnded(DropCause cause, bool linkWasUp) noexcept override;
 
     // The station's own doings, told by the window.
     void StationStarted();

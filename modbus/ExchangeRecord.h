@@ -84,6 +84,9 @@ class ExchangeObserver {
     virtual void ExchangeClosed(const ExchangeRecord& record) noexcept = 0;
     // The engine dropped open choices; called on the window thread, must not throw.
     virtual void ChoicesDropped(const DroppedChoices&) noexcept {}
+    // The link's session ended (before its dropped choices are told); `linkWasUp` says whether
+    // the link was up until then.
+    virtual void SessionEnded(DropCause, bool /*linkWasUp*/) noexcept {}
 };
 
 // Hands each closed exchange to several observers, in the order they were added.
@@ -104,6 +107,10 @@ class ExchangeFanOut final : public ExchangeObserver {
     void ChoicesDropped(const DroppedChoices& dropped) noexcept override {
         for (int i = 0; i < count_; ++i)
             observers_[i]->ChoicesDropped(dropped);
+    }
+    void SessionEnded(DropCause cause, bool linkWasUp) noexcept override {
+        for (int i = 0; i < count_; ++i)
+            observers_[i]->SessionEnded(cause, linkWasUp);
     }
 
   private:

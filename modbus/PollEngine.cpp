@@ -69,6 +69,7 @@ void PollEngine::EndSession(DropCause cause) {
             dropped.choices.push_back(
                 {reg, chosenMask_[reg], static_cast<std::uint16_t>(chosenValue_[reg] & chosenMask_[reg])});
     dropped.serviceCommand = serviceCommand_;
+    const bool linkWasUp = s_.LinkCredit > 0;
     // A reply still on its way belongs to the old session: its exchange is closed unjudged.
     line_.StopResponseTimer();
     s_.RxBuffer.fill(0);
@@ -90,6 +91,7 @@ void PollEngine::EndSession(DropCause cause) {
     if (controlsShown_) view_.ImageToControls(s_.WantedImage);
     controlsShown_ = false;
     view_.ShowLinkLost();
+    if (observer_ != nullptr) observer_->SessionEnded(cause, linkWasUp);
     ReportDropped(std::move(dropped));
 }
 

@@ -11,8 +11,9 @@ namespace korvan::posix {
 
 namespace {
 
-constexpr std::uint32_t kEntryEvents =
-    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+// IN_ATTRIB: a node's permissions mended, so that a port refused before may open now.
+constexpr std::uint32_t kEntryEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                       IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB;
 
 std::string UnderRoot(const std::string& root, const std::string& path) {
     if (root.empty() || root == "/") return path;
@@ -39,7 +40,7 @@ DeviceWatch::~DeviceWatch() {
 void DeviceWatch::WatchLinkedTerminals() {
     // A node watched already keeps its watch; one that has ended took its watch with it.
     for (const LinkedTerminal& linked : LinksToPseudoTerminals(root_))
-        inotify_add_watch(fd_, linked.node.c_str(), IN_DELETE_SELF);
+        inotify_add_watch(fd_, linked.node.c_str(), IN_DELETE_SELF | IN_ATTRIB);
 }
 
 bool DeviceWatch::TakeChanges() {

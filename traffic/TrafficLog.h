@@ -36,6 +36,10 @@ class TrafficLog final : public ExchangeObserver {
     explicit TrafficLog(int capacity = kCapacity);
 
     void ExchangeClosed(const ExchangeRecord& record) noexcept override;
+    // A port that fails with the link up loses the link: counted as a loss.
+    void SessionEnded(DropCause cause, bool linkWasUp) noexcept override {
+        if (cause == DropCause::PortLost && linkWasUp) ++counters_.linkLosses;
+    }
 
     // Forgets the rows and the counters. Sequence numbers go on from where they were, so a
     // reader that remembers the last one it took is not confused.

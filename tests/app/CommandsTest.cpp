@@ -226,7 +226,9 @@ TEST(Commands, OutputClickChoosesFromTheColourShown) {
         EXPECT_EQ(ClickOutput(rig.engine, out, c.shown).taken, c.chooses) << c.shown;
         const int reg = reg::UnitBlock(2) + reg::UnitOutputs;
         EXPECT_EQ(rig.engine.ChosenBits(reg), c.chooses ? 1 : 0) << c.shown;
-        if (c.chooses) EXPECT_EQ(RegisterValue(rig.engine.WantedImage(), reg) & 1, c.bit);
+        if (c.chooses) {
+            EXPECT_EQ(RegisterValue(rig.engine.WantedImage(), reg) & 1, c.bit);
+        }
     }
 }
 

@@ -1,8 +1,9 @@
 // Every control of the window, found by its object name, is changed the way the operator would
-// change it; exactly the register bits bound to that control may change in the image read back,
-// and a display-only control changes none. A swapped pair of controls fails here.
+// change it; exactly the register bits bound to that control may change in what the engine is
+// handed, and a display-only control changes none. A swapped pair of controls fails here.
 #include "Binding.h"
 #include "Catalogue.h"
+#include "PollEngineProbe.h"
 #include "monitor_code_3.h"
 
 #include <QButtonGroup>
@@ -84,6 +85,7 @@ RegisterImage BaseImage() {
 class ControlWalk : public ::testing::Test {
   protected:
     void Show(const RegisterImage& image) {
+        test::PollEngineProbe::ShowUnit(win.Link.Engine, image);
         win.Controls = WindowControls{};
         ImageToControls(image, win.Controls);
         win.PushControls();
@@ -123,7 +125,7 @@ TEST_F(ControlWalk, EachControlChangesExactlyItsOwnBits) {
         walked.insert(name);
 
         Show(base);
-        win.EnsureControlsCurrent(); // read once before the operator acts
+        win.EnsureControlsCurrent(); // a poll has read the window before the operator acts
         RegisterImage before = base;
         if (auto* radio = qobject_cast<QRadioButton*>(widget); radio && radio->isChecked()) {
             // Selecting the selected button is no change: start from another one of its group.
@@ -132,20 +134,23 @@ TEST_F(ControlWalk, EachControlChangesExactlyItsOwnBits) {
                     other->click();
                     break;
                 }
-            before = ReadBack(base);
+            before = win.Link.Engine.WantedImage();
         }
         if (auto* indicator = qobject_cast<TIndicator*>(widget))
             QTest::mouseClick(indicator, Qt::LeftButton);
         else if (auto* button = qobject_cast<QAbstractButton*>(widget))
             button->click();
-        else if (auto* list = qobject_cast<TDropList*>(widget))
-            list->setCurrentIndex((list->currentIndex() + 1) % list->count());
+        else if (auto* list = qobject_cast<TDropList*>(widget)) {
+            const int next = (list->currentIndex() + 1) % list->count();
+            list->setCurrentIndex(next);
+            emit list->activated(next); // as a click or a key on an item does
+        }
         else if (auto* edit = qobject_cast<TEditField*>(widget)) {
             edit->selectAll();
             QTest::keyClicks(edit, "9");
             QTest::keyClick(edit, Qt::Key_Return); // an entry counts once it is finished
         }
-        const RegisterImage after = ReadBack(before);
+        const RegisterImage after = win.Link.Engine.WantedImage();
 
         for (int r = 0; r < kRegisterCount; ++r) {
             const std::uint16_t changed = RegisterValue(before, r) ^ RegisterValue(after, r);

@@ -138,7 +138,7 @@ TEST_F(LinkSettings, SpeedChangeThatCannotReopenTellsWhyAndStopsPolling) {
     EXPECT_EQ(win->Widgets.ctrl.ONLINE->colour(), kYellow);
 }
 
-TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortDoesNotRestartIt) {
+TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortPickedBackPolls) {
     const PtyPair& first = AddLine();
     const PtyPair& second = AddLine();
     ASSERT_NO_FATAL_FAILURE(Start());
@@ -159,10 +159,11 @@ TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortDoesNotRestartIt) {
     EXPECT_TRUE(PortIsFree(opened.PortPath()));
     EXPECT_EQ(win->Widgets.ctrl.ONLINE->colour(), kYellow);
 
+    // A port that opens polls, also after a failure.
     win->Widgets.ctrl.COM->setCurrentIndex(Item(opened));
     EXPECT_TRUE(win->Link.COMPORT.IsOpen());
     EXPECT_FALSE(PortIsFree(opened.PortPath()));
-    EXPECT_FALSE(win->Link.SEND_TIM.isActive());
+    EXPECT_TRUE(win->Link.SEND_TIM.isActive());
     EXPECT_EQ(log.shown.size(), 1u);
 }
 

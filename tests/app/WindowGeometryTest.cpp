@@ -138,7 +138,7 @@ TEST_F(WindowGeometry, UnitPanelsAreAlikeWithTheMastersExtras) {
         EXPECT_EQ(drive->count(), 14);
         EXPECT_EQ(drive->itemText(9), "011 фрамуга");
         EXPECT_EQ(drive->currentIndex(), -1);
-        EXPECT_EQ(Get<TEditField>("TP2_" + s)->TypedLengthLimit(), 3);
+        EXPECT_EQ(Get<TEditField>("TP2_" + s)->TypedLengthLimit(), 5); // up to 65535
         EXPECT_EQ(Get<TEditField>("TD1_" + s)->text(), "");
         // Not tab stops, still reachable by the mouse.
         for (QString name : {"Ut_", "TD1_", "Cd_", "O3_", "FIN7_", "BIN0_", "FINA_"})
@@ -248,10 +248,16 @@ TEST_F(WindowGeometry, NoCaptionListItemOrLabelIsCutOff) {
             EXPECT_LE(fm.horizontalAdvance(group->title()), title.width()) << name;
             EXPECT_LE(title.right(), group->rect().right()) << name;
         } else if (auto* edit = qobject_cast<TEditField*>(widget)) {
-            // The widest number the operator can type; the field scrolls its text within a
-            // 2-pixel inner margin, so that much of the edge may be used.
+            // The widest number the operator can type, drawn narrower where it must be; the
+            // field scrolls its text within a 2-pixel inner margin, so that much of the edge
+            // may be used.
             const QString widest = QString("9999999").left(edit->TypedLengthLimit());
-            EXPECT_LE(fm.horizontalAdvance(widest), edit->width() - 2) << name;
+            const QString before = edit->text();
+            edit->setText(widest);
+            edit->grab();
+            EXPECT_LE(fm.horizontalAdvance(widest) * edit->TextStretch() / 100, edit->width() - 2)
+                << name;
+            edit->setText(before);
         } else {
             continue;
         }
