@@ -20,8 +20,7 @@ int main(int argc, char** argv) {
     const layout::PanelWidths widths = layout::UnfoldedWidths();
     const layout::PanelLefts lefts = layout::LeftEdges(widths);
     for (int i = 0; i < layout::kPanelCount; ++i)
-        widgets.Panel(i)->setGeometry(lefts[i], layout::kPanelTop, widths[i],
-                                      layout::kPanelHeight);
+        widgets.Panel(i)->setGeometry(lefts[i], layout::kPanelTop, widths[i], layout::kPanelHeight);
     for (const QWidget* w : client.findChildren<QWidget*>()) {
         if (w->objectName().isEmpty()) continue;
         const QPoint at = w->mapTo(&client, QPoint(0, 0));
