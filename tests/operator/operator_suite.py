@@ -262,7 +262,8 @@ class Cases:
         """The unit holds `value` in `reg`, written by one request, and nothing else was
         written: a lost entry that comes out later is a value nobody chose then."""
         wait_for(f"{what}: register {reg} = {value} (holds {self.sim.reg(reg)})",
-                 lambda: self.sim.reg(reg) == value, WRITE_WAIT)
+                 lambda: self.sim.reg(reg) == value and writes_to(
+                     self.sim.frames_since(since), reg), WRITE_WAIT)
         writes = writes_to(self.sim.frames_since(since))
         if writes != [write_frame(reg, value)]:
             raise Failed(f"{what}: writes {writes}")
@@ -430,17 +431,23 @@ def main():
     displays = os.environ.get("KORVAN_OPERATOR_DISPLAYS", "").split()
     display_number = displays[args.mode == "busy"] if len(displays) == 2 else None
     started = time.monotonic()
-    xvfb_args = ["-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp"]
-    if display_number:
-        xvfb = subprocess.Popen(["Xvfb", f":{display_number}"] + xvfb_args,
-                                stderr=subprocess.DEVNULL)
-        display = f":{display_number}"
-    else:
-        read, write = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write)] + xvfb_args,
-                                pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        display = ":" + os.read(read, 16).decode().strip()
+    # Xvfb writes its display number to the pipe once it takes connections.
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb"] + ([f":{display_number}"] if display_number else []) +
+                            ["-displayfd", str(write), "-screen", "0",
+                             f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), stderr=open(os.path.join(run, "xvfb.out"), "w"))
+    os.close(write)
+    number = b""
+    while not number.endswith(b"\n"):  # it may come in pieces; the pipe stays open behind it
+        piece = os.read(read, 16)
+        if not piece:
+            break
+        number += piece
+    display = ":" + number.decode().strip()
+    if display == ":":
+        print(f"{args.mode}: Xvfb did not start", flush=True)
+        return 1
     sim = station = None
     results = []
     try:
@@ -477,6 +484,7 @@ def main():
             if part:
                 part.end()
         xvfb.terminate()
+        xvfb.wait()
     failed = {n for n, v, _ in results if v == "FAIL"}
     known = {n for n in failed if n in expected or f"{args.mode}:{n}" in expected}
     fixed = {n for n, v, _ in results if v == "ok" and (n in expected or
