@@ -169,7 +169,7 @@ class Station:
         self.proc = subprocess.Popen([path], env=self.env, stdout=self.log,
                                      stderr=subprocess.STDOUT)
         self.window = wait_for("the station's window", lambda: self.windows(), 20)[0]
-        # No window manager maximises it: the station's window takes the whole screen itself.
+        # No window manager here to maximise it: it gets the whole screen as it would then.
         self.xdo("windowmove", self.window, 0, 0, "windowsize", self.window, *SCREEN)
         wait_for("the window at the top left, screen-wide", lambda: self.geometry() ==
                  (0, 0) + SCREEN, 10)
@@ -207,11 +207,9 @@ class Station:
     def type(self, text):
         self.key(*text)
 
-    def wheel(self, name, notches):
-        self.xdo("mousemove", *self.centre(name))
-        for _ in range(abs(notches)):
-            self.xdo("click", 5 if notches > 0 else 4)
-            time.sleep(PACE)
+    def wheel_notch(self, name):
+        self.xdo("mousemove", *self.centre(name), "click", 5)
+        time.sleep(PACE)
         self.park_mouse()
 
     def park_mouse(self):
@@ -318,7 +316,7 @@ class Cases:
         self.st.park_mouse()
         old, look = self.sim.reg(reg), self.st.pixels(name)
         since = self.sim.frames()[0]
-        self.st.wheel(name, 1)
+        self.st.wheel_notch(name)
         self.expect_polls_without_write(reg, old, since, f"wheel over {name}")
         if self.st.pixels(name) != look:
             raise Failed(f"wheel over {name}: the list shows another item")
