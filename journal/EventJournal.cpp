@@ -126,6 +126,17 @@ void EventJournal::SeeWrite(int reg, int value, const ExchangeRecord&) {
         return;
     }
     if (reg < 0 || reg >= kRegisterCount) return;
+    // A choice journaled when it was made is not journaled again as it goes out.
+    if (const auto choice = chosen_.find(reg); choice != chosen_.end()) {
+        const bool same = ((value ^ choice->second.value) & choice->second.mask) == 0;
+        if (same) pending_->what = std::move(choice->second.what);
+        chosen_.erase(choice);
+        if (same) return;
+    }
+    Edit(reg, value, pending_->what);
+}
+
+void EventJournal::Edit(int reg, int value, std::vector<std::pair<int, QString>>& what) {
     RegisterImage after = last_;
     SetRegisterValue(after, reg, static_cast<std::uint16_t>(value));
     const std::vector<QString> before = ImageWords(last_);
@@ -134,10 +145,20 @@ void EventJournal::SeeWrite(int reg, int value, const ExchangeRecord&) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (before[i] == wanted[i] || wanted[i].isEmpty()) continue;
         const CatalogueItem& item = items[i];
-        pending_->what.emplace_back(item.unit, item.caption + QStringLiteral(": ") + wanted[i]);
+        what.emplace_back(item.unit, item.caption + QStringLiteral(": ") + wanted[i]);
         Add(item.unit, EventKind::Operator, EventSource::Operator,
             item.caption + QStringLiteral(": ") + before[i] + kArrow + wanted[i]);
     }
+}
+
+void EventJournal::ChoiceMade(int reg, std::uint16_t mask, std::uint16_t value) {
+    if (reg < 0 || reg >= kRegisterCount || mask == 0) return;
+    const int wanted = (RegisterValue(last_, reg) & ~mask) | (value & mask);
+    Choice& choice = chosen_[reg]; // the newest choice for a register wins
+    choice = {};
+    choice.mask = mask;
+    choice.value = value;
+    Edit(reg, wanted, choice.what);
 }
 
 void EventJournal::Confirm(int reg) {
@@ -157,6 +178,10 @@ void EventJournal::Unconfirmed() {
         Add(unit, EventKind::Operator, EventSource::Station,
             what + QStringLiteral(" — не подтверждено"));
     pending_->reportedUnconfirmed = true;
+}
+
+void EventJournal::PortLost() {
+    if (linkUp_) LinkLost();
 }
 
 void EventJournal::LinkLost() {
@@ -258,6 +283,14 @@ void EventJournal::SpeedChanged(const QString& speed) {
 void EventJournal::PortError(const QString& port, const QString& message) {
     Add(kStationUnit, EventKind::Link, EventSource::Station,
         QStringLiteral("ошибка порта %1: %2").arg(port, message), true);
+}
+
+void EventJournal::FileWriteStarted(const QString& text) {
+    Add(kNetworkUnit, EventKind::Operator, EventSource::Operator, text);
+}
+
+void EventJournal::FileWriteEnded(const QString& text, bool complete) {
+    Add(kNetworkUnit, EventKind::Operator, EventSource::Station, text, !complete);
 }
 
 } // namespace korvan

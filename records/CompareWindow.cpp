@@ -2,6 +2,7 @@
 
 #include "Catalogue.h"
 #include "RecordsCatalogue.h"
+#include "RussianCount.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,10 +15,7 @@ namespace {
 enum Column { cUnit, cSetting, cFile, cUnitValue, cNote, cColumns };
 
 QString UnitNames(const std::vector<int>& units) {
-    QStringList names;
-    for (int unit : units)
-        names << QString::fromStdString(UnitName(unit));
-    return names.join(QStringLiteral(", "));
+    return QString::fromStdString(UnitList(units));
 }
 
 QString Note(DifferenceKind kind) {
@@ -36,8 +34,9 @@ QString Note(DifferenceKind kind) {
 
 CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAccess station,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window), file_(std::move(file)), station_(std::move(station)),
-      header_(new QLabel(this)), absent_(new QLabel(this)), rows_(new QTableWidget(this)),
+    : QWidget(parent, Qt::Window), file_(std::move(file)), fileName_(fileName),
+      station_(std::move(station)), header_(new QLabel(this)), network_(new QLabel(this)),
+      absent_(new QLabel(this)), rows_(new QTableWidget(this)),
       write_(new QPushButton(QStringLiteral("Записать в блоки"), this)), status_(new QLabel(this)) {
     setObjectName(QStringLiteral("COMPARE"));
     setWindowTitle(QStringLiteral("Сравнение с файлом — %1").arg(fileName));
@@ -49,6 +48,9 @@ CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAcces
                          .arg(file_.speed)
                          .arg(file_.slaveAddress));
     header_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    network_->setObjectName(QStringLiteral("COMPARE_NETWORK"));
+    network_->setWordWrap(true);
+    network_->setStyleSheet(QStringLiteral("color: #a00000"));
     absent_->setObjectName(QStringLiteral("COMPARE_ABSENT"));
     absent_->setWordWrap(true);
     rows_->setObjectName(QStringLiteral("DIFFERENCES"));
@@ -73,6 +75,7 @@ CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAcces
     buttons->addWidget(status_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(header_);
+    layout->addWidget(network_);
     layout->addWidget(absent_);
     layout->addWidget(rows_, 1);
     layout->addLayout(buttons);
@@ -126,6 +129,7 @@ void CompareWindow::Rebuild() {
             rows_->setItem(row, column, item);
         }
     }
+    ShowMismatch();
     QStringList notes;
     if (comparison_.differences.empty()) notes << QStringLiteral("Различий нет.");
     if (!comparison_.absentUnits.empty())
@@ -136,6 +140,17 @@ void CompareWindow::Rebuild() {
                      .arg(UnitNames(comparison_.otherFirmwareUnits));
     absent_->setText(notes.join(QLatin1Char(' ')));
     absent_->setVisible(!notes.isEmpty());
+}
+
+void CompareWindow::ShowMismatch() {
+    mismatch_ = station_.network ? NetworkMismatch(file_, station_.network(), comparison_)
+                                 : std::vector<std::string>{};
+    QStringList lines;
+    for (const std::string& line : mismatch_)
+        lines << QStringLiteral("– ") + QString::fromStdString(line);
+    network_->setText(QStringLiteral("Файл сохранён не для этой сети:\n") +
+                      lines.join(QLatin1Char('\n')));
+    network_->setVisible(!mismatch_.empty());
 }
 
 std::vector<bool> CompareWindow::Ticked() const {
@@ -160,7 +175,8 @@ void CompareWindow::WriteTicked() {
         status_->setText(QStringLiteral("Записывать нечего."));
         return;
     }
-    if (!station_.confirm(ConfirmationText(plan_))) return;
+    ShowMismatch(); // the port, speed or address may have changed since the last look
+    if (!station_.confirm(ConfirmationText(plan_, mismatch_))) return;
     // The question ran the window's events: the link may have gone and the units moved meanwhile.
     if (!station_.linkUp()) {
         station_.error("Прибор не подключен!");
@@ -169,6 +185,10 @@ void CompareWindow::WriteTicked() {
     RegisterImage wanted = station_.wanted();
     ApplyPlan(plan_, wanted);
     writingFrom_ = station_.exchangesEnd();
+    if (station_.writeStarted)
+        station_.writeStarted("Запись из файла " + fileName_.toStdString() + ": " +
+                              Counted(static_cast<long long>(plan_.writes.size()), kParameters) +
+                              " в " + Counted(plan_.UnitCount(), kInUnits));
     station_.want(wanted);
     writing_ = true;
     write_->setEnabled(false);
@@ -189,11 +209,14 @@ void CompareWindow::ShowProgress() {
     if (progress.left == 0 || lost) {
         writing_ = false;
         write_->setEnabled(true);
-        text = QStringLiteral("%1 Подтверждено %2 из %3 параметров.")
-                   .arg(lost ? QStringLiteral("Связь потеряна, запись остановлена.")
-                             : QStringLiteral("Запись закончена."))
-                   .arg(progress.confirmed)
-                   .arg(total);
+        const std::string outcome =
+            std::string(lost ? "Связь потеряна, запись остановлена." : "Запись закончена.") +
+            " Подтверждено " + std::to_string(progress.confirmed) + " из " +
+            Counted(total, kOfParameters) + ".";
+        text = QString::fromStdString(outcome);
+        if (station_.writeEnded)
+            station_.writeEnded("Запись из файла " + fileName_.toStdString() + ": " + outcome,
+                                !lost && progress.confirmed == total);
         QStringList skipped;
         if (!plan_.absentUnits.empty())
             skipped << QStringLiteral("нет в сети: %1").arg(UnitNames(plan_.absentUnits));
