@@ -121,7 +121,7 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     // to show, empty on success.
     void ToggleJournalFile();
     std::string StartJournalFile(const QString& path);
-    korvan::JournalFile* JournalFile() const { return journalFile_; }
+    korvan::JournalFile* JournalFileWriter() const { return journalFile_; }
 
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
