@@ -19,8 +19,8 @@ ExtrasMenu::ExtrasMenu(QWidget* window, const std::vector<QWidget*>& backgrounds
         background->installEventFilter(this);
 }
 
-void ExtrasMenu::Add(const char* name, const QString& text, const QKeySequence& key,
-                     std::function<void()> run) {
+QAction* ExtrasMenu::Add(const char* name, const QString& text, const QKeySequence& key,
+                         std::function<void()> run) {
     auto* action = new QAction(text, window_);
     action->setObjectName(QString::fromLatin1(name));
     action->setShortcut(key);
@@ -29,6 +29,7 @@ void ExtrasMenu::Add(const char* name, const QString& text, const QKeySequence& 
     connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); });
     window_->addAction(action); // the key works without the menu being open
     menu_->addAction(action);
+    return action;
 }
 
 void ExtrasMenu::AddSeparator() {
@@ -59,6 +60,11 @@ void TWIN::ConnectExtrasMenu() {
                  [this] { OpenTrafficView(); });
     extras_->Add("JOURNAL_VIEW", QStringLiteral("Журнал событий"), QKeySequence(Qt::Key_F3),
                  [this] { OpenJournalView(); });
+    // Ticked while the journal goes to a file; the same entry stops it.
+    journalFileAction_ =
+        extras_->Add("JOURNAL_FILE", QStringLiteral("Вести журнал в файле…"),
+                     QKeySequence(Qt::CTRL | Qt::Key_J), [this] { ToggleJournalFile(); });
+    journalFileAction_->setCheckable(true);
     extras_->AddSeparator();
     extras_->Add("SAVE_SETTINGS", QStringLiteral("Сохранить настройки…"),
                  QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveSettings(); });

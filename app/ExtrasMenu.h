@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+class QAction;
 class QMenu;
 class QWidget;
 
@@ -21,8 +22,8 @@ class ExtrasMenu : public QObject {
     ExtrasMenu(QWidget* window, const std::vector<QWidget*>& backgrounds);
 
     // One entry: its resource name, its text and its key.
-    void Add(const char* name, const QString& text, const QKeySequence& key,
-             std::function<void()> run);
+    QAction* Add(const char* name, const QString& text, const QKeySequence& key,
+                 std::function<void()> run);
     void AddSeparator();
 
     QMenu* Menu() const { return menu_; }

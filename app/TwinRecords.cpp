@@ -5,12 +5,15 @@
 
 #include "Binding.h"
 #include "CompareWindow.h"
+#include "ExchangeText.h"
 #include "FileIo.h"
+#include "LogWindow.h"
 #include "RecordsCatalogue.h"
 #include "ReportPdf.h"
 #include "SettingsFile.h"
 #include "TextConversion.h"
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -32,8 +35,10 @@ QString Station() {
     return QStringLiteral("KORVAN PRO %1").arg(QStringLiteral(KORVAN_VERSION));
 }
 
-// The object and the engineer for the report's header; false when the operator cancels.
-bool AskReportNames(QWidget* parent, QString& objectName, QString& engineer) {
+// The object and the engineer for the report's header, and whether it lists every event of the
+// run or its last ones; false when the operator cancels.
+bool AskReportNames(QWidget* parent, std::uint64_t events, QString& objectName, QString& engineer,
+                    bool& allEvents) {
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("REPORT_DIALOG"));
     dialog.setWindowTitle(QStringLiteral("Отчёт наладки"));
@@ -42,16 +47,22 @@ bool AskReportNames(QWidget* parent, QString& objectName, QString& engineer) {
     object->setObjectName(QStringLiteral("REPORT_OBJECT"));
     auto* person = new QLineEdit(&dialog);
     person->setObjectName(QStringLiteral("REPORT_ENGINEER"));
+    auto* which = new QComboBox(&dialog);
+    which->setObjectName(QStringLiteral("REPORT_EVENTS"));
+    which->addItem(QStringLiteral("последние %1").arg(kReportEvents));
+    which->addItem(QStringLiteral("Все события (%1)").arg(events));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     auto* form = new QFormLayout(&dialog);
     form->addRow(QStringLiteral("Объект (необязательно)"), object);
     form->addRow(QStringLiteral("Наладчик (необязательно)"), person);
+    form->addRow(QStringLiteral("События"), which);
     form->addRow(buttons);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     if (dialog.exec() != QDialog::Accepted) return false;
     objectName = object->text().trimmed();
     engineer = person->text().trimmed();
+    allEvents = which->currentIndex() == 1;
     return true;
 }
 
@@ -67,8 +78,8 @@ bool TWIN::RecordsReady() {
 }
 
 records::LinkFacts TWIN::RecordsLinkFacts() const {
-    return {QDateTime::currentDateTime().toString(Qt::ISODate).toStdString(),
-            Station().toStdString(), Link.COMPORT.Port(), Widgets.ctrl.PCSPD->currentText().toInt(),
+    return {IsoTimeText(std::chrono::system_clock::now()), Station().toStdString(),
+            Link.COMPORT.Port(), Widgets.ctrl.PCSPD->currentText().toInt(),
             SlaveAddressFromText(Widgets.ctrl.SENDADR->Value().toStdString())};
 }
 
@@ -109,6 +120,13 @@ records::StationAccess TWIN::RecordsAccess() {
         return StationMessageBox(MessageKind::Warning, text);
     };
     a.error = [](const std::string& text) { StationMessageBox(MessageKind::Error, text); };
+    a.network = [this] { return RecordsLinkFacts(); };
+    a.writeStarted = [this](const std::string& text) {
+        Link.Journal.FileWriteStarted(QString::fromStdString(text));
+    };
+    a.writeEnded = [this](const std::string& text, bool complete) {
+        Link.Journal.FileWriteEnded(QString::fromStdString(text), complete);
+    };
     return a;
 }
 
@@ -120,14 +138,21 @@ void TWIN::SaveSettings() {
                              .arg(QDate::currentDate().toString(Qt::ISODate),
                                   QString::fromLatin1(records::kFileSuffix));
     QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Сохранить настройки"), QDir::home().filePath(name),
+        this, QStringLiteral("Сохранить настройки"), QDir(DialogFolder()).filePath(name),
         QStringLiteral("Настройки KORVAN PRO (*%1)")
             .arg(QString::fromLatin1(records::kFileSuffix)));
     if (path.isEmpty()) return;
+    RememberFolder(path);
     if (!path.endsWith(QLatin1String(records::kFileSuffix)))
         path += QLatin1String(records::kFileSuffix);
     const std::string error = SaveSettingsTo(path);
-    if (!error.empty()) StationMessageBox(MessageKind::Error, error);
+    if (!error.empty()) {
+        StationMessageBox(MessageKind::Error, error);
+        return;
+    }
+    StationMessageBox(MessageKind::Information, "Настройки сохранены в файл " +
+                                                    QDir::toNativeSeparators(path).toStdString() +
+                                                    ".");
 }
 
 std::string TWIN::SaveSettingsTo(const QString& path) {
@@ -141,10 +166,11 @@ std::string TWIN::SaveSettingsTo(const QString& path) {
 void TWIN::CompareWithFile() {
     if (!RecordsReady()) return;
     const QString path =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Сравнить с файлом"), QDir::homePath(),
+        QFileDialog::getOpenFileName(this, QStringLiteral("Сравнить с файлом"), DialogFolder(),
                                      QStringLiteral("Настройки KORVAN PRO (*%1);;Все файлы (*)")
                                          .arg(QString::fromLatin1(records::kFileSuffix)));
     if (path.isEmpty()) return;
+    RememberFolder(path);
     const std::string error = OpenComparison(path);
     if (!error.empty()) StationMessageBox(MessageKind::Error, error);
 }
@@ -169,20 +195,24 @@ void TWIN::MakeReport() {
     if (!RecordsReady()) return;
     QString objectName;
     QString engineer;
-    if (!AskReportNames(this, objectName, engineer)) return;
+    bool allEvents = false;
+    if (!AskReportNames(this, Link.Journal.Log().End() - Link.Journal.Log().FirstKept(), objectName,
+                        engineer, allEvents))
+        return;
     const QString name =
         QStringLiteral("отчёт-наладки-%1.pdf").arg(QDate::currentDate().toString(Qt::ISODate));
-    QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Отчёт наладки"),
-                                     QDir::home().filePath(name), QStringLiteral("PDF (*.pdf)"));
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Отчёт наладки"),
+                                                QDir(DialogFolder()).filePath(name),
+                                                QStringLiteral("PDF (*.pdf)"));
     if (path.isEmpty()) return;
+    RememberFolder(path);
     if (!path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) path += QLatin1String(".pdf");
-    const std::string error = WriteReportTo(path, objectName, engineer);
+    const std::string error = WriteReportTo(path, objectName, engineer, allEvents);
     if (!error.empty()) StationMessageBox(MessageKind::Error, error);
 }
 
 std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
-                                const QString& engineer) {
+                                const QString& engineer, bool allEvents) {
     records::ReportFacts facts;
     facts.objectName = objectName;
     facts.engineer = engineer;
@@ -193,29 +223,32 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
     facts.speed = link.speed;
     facts.slaveAddress = link.slaveAddress;
     facts.linkUp = Link.Engine.LinkUp();
+    // Every verdict has its line, so the requests less the good replies are their sum.
     const TrafficCounters& c = Link.Traffic.Counters();
-    facts.counters = {
-        {QStringLiteral("Запросов"), c.requests},
-        {QStringLiteral("Ответов принято"), c.Of(ExchangeVerdict::Good)},
-        {QStringLiteral("Без ответа"), c.Of(ExchangeVerdict::NoReply)},
-        {QStringLiteral("Ошибка CRC"), c.Of(ExchangeVerdict::BadCrc)},
-        {QStringLiteral("Прочие ошибки ответа"),
-         c.Of(ExchangeVerdict::WrongLength) + c.Of(ExchangeVerdict::WrongAddress) +
-             c.Of(ExchangeVerdict::WrongFunction) + c.Of(ExchangeVerdict::EchoMismatch)},
-        {QStringLiteral("Отказов блока (исключений)"), c.Of(ExchangeVerdict::Exception)},
-        {QStringLiteral("Потерь связи"), c.linkLosses},
-        {QStringLiteral("Подтверждённых записей"), c.writesConfirmed},
-    };
-    // The journal of this run; a long run gives only its last events, or the report would
-    // run to hundreds of pages.
+    facts.counters.requests = c.requests;
+    facts.counters.good = c.Of(ExchangeVerdict::Good);
+    for (int v = 0; v < kVerdictCount; ++v) {
+        const auto verdict = static_cast<ExchangeVerdict>(v);
+        if (verdict == ExchangeVerdict::Good) continue;
+        const QString caption = verdict == ExchangeVerdict::Exception
+                                    ? QStringLiteral("отказ блока (исключение)")
+                                    : QString::fromStdString(VerdictText(verdict, 0));
+        facts.counters.failures.emplace_back(caption, c.Of(verdict));
+    }
+    facts.counters.more = {{QStringLiteral("Потерь связи"), c.linkLosses},
+                           {QStringLiteral("Подтверждённых записей"), c.writesConfirmed}};
+    // The journal of this run; a long run gives only its last events unless the operator asks
+    // for all, or the report would run to hundreds of pages.
     const EventLog& log = Link.Journal.Log();
     facts.eventsTotal = log.End();
-    for (std::uint64_t s = std::max(log.FirstKept(),
-                                    log.End() - std::min<std::uint64_t>(log.End(), kReportEvents));
-         s < log.End(); ++s) {
+    const std::uint64_t from =
+        allEvents ? log.FirstKept()
+                  : std::max(log.FirstKept(),
+                             log.End() - std::min<std::uint64_t>(log.End(), kReportEvents));
+    for (std::uint64_t s = from; s < log.End(); ++s) {
         const JournalEvent& event = log.At(s);
-        facts.events.push_back(QStringLiteral("%1  %2  %3")
-                                   .arg(TimeText(event.time), UnitText(event.unit), event.text));
+        facts.events.push_back(
+            {TimeText(event.time), UnitText(event.unit), event.text, SourceText(event.source)});
     }
     return records::WriteReportPdf(path.toStdString(),
                                    records::ReportHtml(facts, Link.Engine.ShownImage()));

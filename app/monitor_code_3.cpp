@@ -7,6 +7,7 @@
 
 #include "Binding.h"
 #include "CompareWindow.h"
+#include "JournalFile.h"
 #include "JournalWindow.h"
 #include "PortList.h"
 #include "StationLook.h"
@@ -64,6 +65,7 @@ TWIN::TWIN(QWidget* parent)
 // the traffic view and the comparison go before the record and the engine they look at.
 TWIN::~TWIN() {
     FormClose();
+    delete journalFile_; // writes its last events; it reads the link's journal, which goes next
     delete compareView_;
     delete trafficView_;
     delete journalView_;

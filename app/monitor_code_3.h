@@ -21,6 +21,7 @@ struct LinkFacts;
 struct StationAccess;
 } // namespace records
 class ExtrasMenu;
+class JournalFile;
 class JournalWindow;
 class TrafficWindow;
 } // namespace korvan
@@ -109,7 +110,7 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     std::string SaveSettingsTo(const QString& path);
     std::string OpenComparison(const QString& path);
     std::string WriteReportTo(const QString& path, const QString& objectName,
-                              const QString& engineer);
+                              const QString& engineer, bool allEvents = false);
     korvan::records::CompareWindow* CompareView() const; // the open comparison, or null
     korvan::ExtrasMenu* Extras() const { return extras_; }
 
@@ -117,6 +118,12 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     // use; closing it only hides it.
     void OpenJournalView();
     korvan::JournalWindow* JournalView() const { return journalView_; }
+    // "Вести журнал в файле…" (Ctrl+J): asks for a file and keeps the journal in it from then on,
+    // or stops doing so. StartJournalFile is the same without the dialog; it returns the message
+    // to show, empty on success.
+    void ToggleJournalFile();
+    std::string StartJournalFile(const QString& path);
+    korvan::JournalFile* JournalFileWriter() const { return journalFile_; }
 
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
@@ -169,4 +176,6 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     QPointer<korvan::records::CompareWindow> compareView_;
     korvan::JournalWindow* journalView_ = nullptr;
     QPointer<QMessageBox> portBox_; // the one port error box, while it is open
+    korvan::JournalFile* journalFile_ = nullptr; // made on first use, deleted before the link
+    QAction* journalFileAction_ = nullptr;
 };

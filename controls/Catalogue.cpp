@@ -196,8 +196,9 @@ class ItemsBuilder {
         Indicator(k, name("STATE_{k}"), Caption(name("Labstate_{k}")), State, fSTATE);
 
         const std::span<const RadioGroupRow> radios = UnitRadioGroups();
-        Setting(k, name("Ut_{k}"), Caption(name("DRV_{k}")), fUt, 0, Texts(kDriveTypeTexts));
-        Setting(k, name("ONE_{k}"), Caption(name("DRV_{k}")), fDrives, 0,
+        // Two settings of the group "Привод" in one register: each needs a caption of its own.
+        Setting(k, name("Ut_{k}"), QStringLiteral("Тип привода"), fUt, 0, Texts(kDriveTypeTexts));
+        Setting(k, name("ONE_{k}"), QStringLiteral("Число приводов"), fDrives, 0,
                 RadioCaptions(radios[0], k));
         Setting(k, name("Cd_{k}"), InGroup(name("DRV_{k}"), Caption(name("Cd_{k}"))), fCd);
         const char* delays[] = {"Labtd1_{k}", "Labtp1_{k}", "Labtd2_{k}", "Labtp2_{k}"};

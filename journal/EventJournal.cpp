@@ -120,13 +120,25 @@ void EventJournal::SeeWrite(int reg, int value, const ExchangeRecord&) {
     pending_.emplace();
     pending_->reg = reg;
     pending_->value = value;
+    // A choice journaled when it was made is not journaled again as it goes out.
+    if (const auto choice = chosen_.find(reg); choice != chosen_.end()) {
+        const bool same = ((value ^ choice->second.value) & choice->second.mask) == 0;
+        if (same) pending_->what = std::move(choice->second.what);
+        chosen_.erase(choice);
+        if (same) return;
+    }
     if (const QString command = CommandText(reg, value); !command.isEmpty()) {
         pending_->what.emplace_back(kNetworkUnit, command);
         Add(kNetworkUnit, EventKind::Operator, EventSource::Operator, command);
         return;
     }
+    if (reg < 0 || reg >= kRegisterCount) return;
+    Edit(reg, value, pending_->what);
+}
+
+void EventJournal::Edit(int reg, int value, std::vector<std::pair<int, QString>>& what) {
     for (const Change& change : ChangesOf(reg, value)) {
-        pending_->what.emplace_back(change.unit, change.caption + QStringLiteral(": ") + change.after);
+        what.emplace_back(change.unit, change.caption + QStringLiteral(": ") + change.after);
         Add(change.unit, EventKind::Operator, EventSource::Operator,
             change.caption + QStringLiteral(": ") + change.before + kArrow + change.after);
     }
@@ -148,9 +160,49 @@ std::vector<EventJournal::Change> EventJournal::ChangesOf(int reg, int value) co
     return changes;
 }
 
+void EventJournal::ChoiceMade(int reg, std::uint16_t mask, std::uint16_t value) noexcept {
+    if (reg < 0 || reg >= kRegisterCount || mask == 0) return;
+    try {
+        const int wanted = (RegisterValue(last_, reg) & ~mask) | (value & mask);
+        Choice& choice = chosen_[reg]; // the newest choice for a register wins
+        choice = {};
+        choice.mask = mask;
+        choice.value = value;
+        // A command by its button's words, as it will go out.
+        if (const QString command = CommandText(reg, wanted);
+            reg == reg::CommandSignal && !command.isEmpty()) {
+            choice.what.emplace_back(kNetworkUnit, command);
+            Add(kNetworkUnit, EventKind::Operator, EventSource::Operator, command);
+            return;
+        }
+        Edit(reg, wanted, choice.what);
+    } catch (...) {
+        // An event lost is better than an exception through the operator's action.
+    }
+}
+
+void EventJournal::Confirm(int reg) {
+    if (pending_ && pending_->reg == reg) {
+        for (const auto& [unit, what] : pending_->what)
+            Add(unit, EventKind::Operator, EventSource::Unit,
+                what + QStringLiteral(" — подтверждено"));
+        pending_.reset();
+    }
+    if (reg >= 0 && reg < kRegisterCount)
+        SetRegisterValue(last_, reg, RegisterValue(engine_->ShownImage(), reg));
+}
+
+void EventJournal::Unconfirmed() {
+    if (!pending_ || pending_->reportedUnconfirmed) return;
+    for (const auto& [unit, what] : pending_->what)
+        Add(unit, EventKind::Operator, EventSource::Station,
+            what + QStringLiteral(" — не подтверждено"));
+    pending_->reportedUnconfirmed = true;
+}
+
 void EventJournal::SessionEnded(DropCause cause, bool linkWasUp) noexcept {
     try {
-        if (cause == DropCause::PortLost && linkWasUp && linkUp_) LinkLost();
+        if (cause == DropCause::PortLost && linkWasUp) PortLost();
         linkUp_ = false;
     } catch (...) {
     }
@@ -158,7 +210,13 @@ void EventJournal::SessionEnded(DropCause cause, bool linkWasUp) noexcept {
 
 void EventJournal::ChoicesDropped(const DroppedChoices& dropped) noexcept {
     try {
-        if (dropped.cause != DropCause::LinkLost) pending_.reset(); // never to be sent again
+        // Never to be sent again: what was journaled as chosen goes with it.
+        if (dropped.cause != DropCause::LinkLost) {
+            pending_.reset();
+            chosen_.clear();
+        } else {
+            chosen_.erase(reg::CommandSignal);
+        }
         const QString why = QStringLiteral(" — не отправлено: ") +
                             QString::fromUtf8(DropCauseWords(dropped.cause));
         for (const DroppedChoices::Bits& choice : dropped.choices) {
@@ -183,23 +241,8 @@ void EventJournal::ChoicesDropped(const DroppedChoices& dropped) noexcept {
     }
 }
 
-void EventJournal::Confirm(int reg) {
-    if (pending_ && pending_->reg == reg) {
-        for (const auto& [unit, what] : pending_->what)
-            Add(unit, EventKind::Operator, EventSource::Unit,
-                what + QStringLiteral(" — подтверждено"));
-        pending_.reset();
-    }
-    if (reg >= 0 && reg < kRegisterCount)
-        SetRegisterValue(last_, reg, RegisterValue(engine_->ShownImage(), reg));
-}
-
-void EventJournal::Unconfirmed() {
-    if (!pending_ || pending_->reportedUnconfirmed) return;
-    for (const auto& [unit, what] : pending_->what)
-        Add(unit, EventKind::Operator, EventSource::Station,
-            what + QStringLiteral(" — не подтверждено"));
-    pending_->reportedUnconfirmed = true;
+void EventJournal::PortLost() {
+    if (linkUp_) LinkLost();
 }
 
 void EventJournal::LinkLost() {
@@ -305,6 +348,14 @@ void EventJournal::SpeedChanged(const QString& speed) {
 void EventJournal::PortError(const QString& port, const QString& message) {
     Add(kStationUnit, EventKind::Link, EventSource::Station,
         QStringLiteral("ошибка порта %1: %2").arg(port, message), true);
+}
+
+void EventJournal::FileWriteStarted(const QString& text) {
+    Add(kNetworkUnit, EventKind::Operator, EventSource::Operator, text);
+}
+
+void EventJournal::FileWriteEnded(const QString& text, bool complete) {
+    Add(kNetworkUnit, EventKind::Operator, EventSource::Station, text, !complete);
 }
 
 } // namespace korvan

@@ -13,7 +13,11 @@
 //     (old → new), command or forced output, then "подтверждено" at its echo, or
 //     "не подтверждено" when the link is lost first (at once for a one-shot service command the
 //     unit did not echo, as it is never sent again);
-//   - "связь потеряна" at the exchange that lost the link.
+//   - "связь потеряна" at the exchange that lost the link, or when the port fails while the link
+//     is up (the reopened port's first good read then gives "связь восстановлена");
+//   - an operator's choice when it is made, if the window tells it (ChoiceMade); its write then
+//     adds only the confirmation;
+//   - a write-back from a settings file, and its outcome, as the records window tells it.
 // A reply the engine did not apply (bad CRC, wrong length or address, a read held back for a
 // write) changes nothing it reads, so it records nothing. Words come from the catalogue over the
 // images, never from the widgets, so the grey the window shows for a lost link is never a state.
@@ -25,6 +29,7 @@
 
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -53,6 +58,16 @@ class EventJournal final : public ExchangeObserver {
     void PortChanged(const QString& port);   // the operator picked another port
     void SpeedChanged(const QString& speed); // the operator picked another line speed
     void PortError(const QString& port, const QString& message);
+    // The open port failed: the link is lost with it, once, however the port failed.
+    void PortLost();
+
+    // The operator chose `value` for the bits `mask` of register `reg`, to be written when the
+    // link allows; journaled now, in the window's words, and confirmed at the unit's echo.
+    void ChoiceMade(int reg, std::uint16_t mask, std::uint16_t value) noexcept override;
+
+    // "Запись из файла <имя>: N параметров в M блоках", then how it ended.
+    void FileWriteStarted(const QString& text);
+    void FileWriteEnded(const QString& text, bool complete);
 
     const EventLog& Log() const { return log_; }
 
@@ -64,7 +79,16 @@ class EventJournal final : public ExchangeObserver {
         bool reportedUnconfirmed = false;
     };
 
+    struct Choice {
+        std::uint16_t mask = 0;
+        std::uint16_t value = 0;
+        std::vector<std::pair<int, QString>> what;
+    };
+
     void Take(const ExchangeRecord& record);
+    // The events of `reg` changing to `value` over the accounted image; `what` gets each one's
+    // unit and "caption: new value".
+    void Edit(int reg, int value, std::vector<std::pair<int, QString>>& what);
     void SeeWrite(int reg, int value, const ExchangeRecord& record);
     void Confirm(int reg);
     void Unconfirmed();
@@ -90,6 +114,7 @@ class EventJournal final : public ExchangeObserver {
     bool linkUp_ = false;  // a baseline is set and no loss since
     bool everConnected_ = false;
     std::optional<PendingWrite> pending_;
+    std::map<int, Choice> chosen_; // journaled choices not yet sent, by register
 };
 
 } // namespace korvan

@@ -58,7 +58,7 @@ QString SourceText(EventSource source) {
 QString TimeText(std::chrono::system_clock::time_point time) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
     return QDateTime::fromMSecsSinceEpoch(ms.count())
-        .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+        .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss.zzz"));
 }
 
 } // namespace korvan

@@ -61,6 +61,6 @@ class EventLog {
 QString UnitText(int unit); // "Станция", "Сеть", "ЗОКТ-01", "ЗОКТ-МР №k"
 QString KindText(EventKind kind);       // "состояния", "настройки", ...
 QString SourceText(EventSource source); // "блок", "оператор", "станция"
-QString TimeText(std::chrono::system_clock::time_point time); // "09.12.2026 14:03:07"
+QString TimeText(std::chrono::system_clock::time_point time); // "09.12.2026 14:03:07.250"
 
 } // namespace korvan

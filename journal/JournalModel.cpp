@@ -1,6 +1,7 @@
 #include "JournalModel.h"
 
-#include "TrafficCsv.h"
+#include "Catalogue.h"
+#include "JournalCsv.h"
 
 #include <QBrush>
 #include <QColor>
@@ -16,11 +17,14 @@ const char* const kTitles[JournalModel::ColumnCount] = {"Время", "Блок"
 } // namespace
 
 bool JournalFilter::Accepts(const JournalEvent& event) const {
-    if (unit != kAnyUnit && event.unit != unit) return false;
+    const bool network = event.unit == kNetworkUnit && unit >= 0;
+    if (unit != kAnyUnit && event.unit != unit && !network) return false;
     if (!kinds[static_cast<std::size_t>(event.kind)]) return false;
     if (search.isEmpty()) return true;
-    return event.text.contains(search, Qt::CaseInsensitive) ||
-           UnitText(event.unit).contains(search, Qt::CaseInsensitive);
+    for (int column = 0; column < JournalModel::ColumnCount; ++column)
+        if (JournalModel::CellText(event, column).contains(search, Qt::CaseInsensitive))
+            return true;
+    return false;
 }
 
 JournalModel::JournalModel(const EventLog& log, QObject* parent)
@@ -125,17 +129,10 @@ QString JournalModel::RowsText(std::vector<int> rows) const {
 }
 
 bool JournalModel::WriteCsv(std::ostream& out) const {
-    auto row = [&out](auto cell) {
-        for (int column = 0; column < ColumnCount; ++column) {
-            if (column > 0) out << ',';
-            out << CsvField(cell(column).toStdString());
-        }
-        out << "\r\n";
-    };
-    row([](int column) { return QString::fromUtf8(kTitles[column]); });
+    out << JournalCsvTitleRow();
     for (std::uint64_t s : rows_) {
         if (s < log_.FirstKept() || !out) continue;
-        row([&](int column) { return CellText(log_.At(s), column); });
+        out << JournalCsvRow(log_.At(s));
     }
     out.flush();
     return static_cast<bool>(out);

@@ -16,10 +16,13 @@ namespace korvan {
 
 constexpr int kAnyUnit = -3; // the unit filter lets every unit through
 
+// A filter by one unit (0..9) keeps the network's rows too: the link lost and back, the commands
+// to all units, writes from a file, all of which are part of that unit's story.
+
 struct JournalFilter {
     int unit = kAnyUnit;
     std::array<bool, kEventKindCount> kinds{true, true, true, true}; // by EventKind
-    QString search; // found in the unit or the event text, whatever the case
+    QString search; // found in any column, whatever the case
 
     bool Accepts(const JournalEvent& event) const;
 };
@@ -49,7 +52,7 @@ class JournalModel : public QAbstractTableModel {
 
     // Whole rows as text, a tab between cells: for the clipboard.
     QString RowsText(std::vector<int> rows) const;
-    // Every row shown, as CSV (UTF-8, a title row first); false when the stream failed.
+    // Every row shown, as the journal's CSV (JournalCsv.h); false when the stream failed.
     bool WriteCsv(std::ostream& out) const;
 
   private:

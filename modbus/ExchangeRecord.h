@@ -84,6 +84,8 @@ class ExchangeObserver {
     virtual void ExchangeClosed(const ExchangeRecord& record) noexcept = 0;
     // The engine dropped open choices; called on the window thread, must not throw.
     virtual void ChoicesDropped(const DroppedChoices&) noexcept {}
+    // The engine took a new choice of the operator's: `value` for the bits `mask` of `reg`.
+    virtual void ChoiceMade(int /*reg*/, std::uint16_t /*mask*/, std::uint16_t /*value*/) noexcept {}
     // The link's session ended (before its dropped choices are told); `linkWasUp` says whether
     // the link was up until then.
     virtual void SessionEnded(DropCause, bool /*linkWasUp*/) noexcept {}
@@ -107,6 +109,10 @@ class ExchangeFanOut final : public ExchangeObserver {
     void ChoicesDropped(const DroppedChoices& dropped) noexcept override {
         for (int i = 0; i < count_; ++i)
             observers_[i]->ChoicesDropped(dropped);
+    }
+    void ChoiceMade(int reg, std::uint16_t mask, std::uint16_t value) noexcept override {
+        for (int i = 0; i < count_; ++i)
+            observers_[i]->ChoiceMade(reg, mask, value);
     }
     void SessionEnded(DropCause cause, bool linkWasUp) noexcept override {
         for (int i = 0; i < count_; ++i)

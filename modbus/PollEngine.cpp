@@ -47,6 +47,7 @@ void PollEngine::Choose(int reg, std::uint16_t mask, std::uint16_t value, Choice
     jobMask_[reg] =
         static_cast<std::uint16_t>((jobMask_[reg] & keep) | (kind == ChoiceKind::Job ? mask : 0));
     ShowWanted(reg);
+    if (observer_ != nullptr) observer_->ChoiceMade(reg, mask, static_cast<std::uint16_t>(value & mask));
 }
 
 void PollEngine::SendServiceCommand(std::uint8_t command) {

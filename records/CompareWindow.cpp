@@ -2,6 +2,7 @@
 
 #include "Catalogue.h"
 #include "RecordsCatalogue.h"
+#include "RussianCount.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -15,10 +16,7 @@ namespace {
 enum Column { cUnit, cSetting, cFile, cUnitValue, cNote, cColumns };
 
 QString UnitNames(const std::vector<int>& units) {
-    QStringList names;
-    for (int unit : units)
-        names << QString::fromStdString(UnitName(unit));
-    return names.join(QStringLiteral(", "));
+    return QString::fromStdString(UnitList(units));
 }
 
 QString Note(DifferenceKind kind) {
@@ -37,8 +35,9 @@ QString Note(DifferenceKind kind) {
 
 CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAccess station,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window), file_(std::move(file)), station_(std::move(station)),
-      header_(new QLabel(this)), absent_(new QLabel(this)), rows_(new QTableWidget(this)),
+    : QWidget(parent, Qt::Window), file_(std::move(file)), fileName_(fileName),
+      station_(std::move(station)), header_(new QLabel(this)), network_(new QLabel(this)),
+      absent_(new QLabel(this)), rows_(new QTableWidget(this)),
       write_(new QPushButton(QStringLiteral("Записать в блоки"), this)),
       stop_(new QPushButton(QStringLiteral("Остановить запись"), this)), status_(new QLabel(this)) {
     setObjectName(QStringLiteral("COMPARE"));
@@ -51,6 +50,9 @@ CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAcces
                          .arg(file_.speed)
                          .arg(file_.slaveAddress));
     header_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    network_->setObjectName(QStringLiteral("COMPARE_NETWORK"));
+    network_->setWordWrap(true);
+    network_->setStyleSheet(QStringLiteral("color: #a00000"));
     absent_->setObjectName(QStringLiteral("COMPARE_ABSENT"));
     absent_->setWordWrap(true);
     rows_->setObjectName(QStringLiteral("DIFFERENCES"));
@@ -78,6 +80,7 @@ CompareWindow::CompareWindow(SettingsRecord file, QString fileName, StationAcces
     buttons->addWidget(status_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(header_);
+    layout->addWidget(network_);
     layout->addWidget(absent_);
     layout->addWidget(rows_, 1);
     layout->addLayout(buttons);
@@ -132,6 +135,7 @@ void CompareWindow::Rebuild() {
             rows_->setItem(row, column, item);
         }
     }
+    ShowMismatch();
     QStringList notes;
     if (comparison_.differences.empty()) notes << QStringLiteral("Различий нет.");
     if (!comparison_.absentUnits.empty())
@@ -142,6 +146,17 @@ void CompareWindow::Rebuild() {
                      .arg(UnitNames(comparison_.otherFirmwareUnits));
     absent_->setText(notes.join(QLatin1Char(' ')));
     absent_->setVisible(!notes.isEmpty());
+}
+
+void CompareWindow::ShowMismatch() {
+    mismatch_ = station_.network ? NetworkMismatch(file_, station_.network(), comparison_)
+                                 : std::vector<std::string>{};
+    QStringList lines;
+    for (const std::string& line : mismatch_)
+        lines << QStringLiteral("– ") + QString::fromStdString(line);
+    network_->setText(QStringLiteral("Файл сохранён не для этой сети:\n") +
+                      lines.join(QLatin1Char('\n')));
+    network_->setVisible(!mismatch_.empty());
 }
 
 std::vector<bool> CompareWindow::Ticked() const {
@@ -166,7 +181,8 @@ void CompareWindow::WriteTicked() {
         status_->setText(QStringLiteral("Записывать нечего."));
         return;
     }
-    if (!station_.confirm(ConfirmationText(plan_))) return;
+    ShowMismatch(); // the port, speed or address may have changed since the last look
+    if (!station_.confirm(ConfirmationText(plan_, mismatch_))) return;
     // The question ran the window's events: the link may have gone and the units moved meanwhile.
     if (!station_.linkUp()) {
         station_.error("Прибор не подключен!");
@@ -174,6 +190,10 @@ void CompareWindow::WriteTicked() {
     }
     writingFrom_ = station_.exchangesEnd();
     breaksAtStart_ = station_.linkBreaks();
+    if (station_.writeStarted)
+        station_.writeStarted("Запись из файла " + fileName_.toStdString() + ": " +
+                              Counted(static_cast<long long>(plan_.writes.size()), kParameters) +
+                              " в " + Counted(plan_.UnitCount(), kInUnits));
     station_.choose(plan_);
     writing_ = true;
     write_->setEnabled(false);
@@ -222,10 +242,13 @@ void CompareWindow::EndWriting(const QString& why, const WriteProgress& progress
     write_->setEnabled(true);
     stop_->setEnabled(false);
     const int total = static_cast<int>(plan_.writes.size());
-    QString text = QStringLiteral("%1 Подтверждено %2 из %3 параметров.")
-                       .arg(why)
-                       .arg(progress.confirmed)
-                       .arg(total);
+    const std::string outcome = why.toStdString() + " Подтверждено " +
+                                std::to_string(progress.confirmed) + " из " +
+                                Counted(total, kOfParameters) + ".";
+    if (station_.writeEnded)
+        station_.writeEnded("Запись из файла " + fileName_.toStdString() + ": " + outcome,
+                            progress.confirmed == total);
+    QString text = QString::fromStdString(outcome);
     if (progress.left > 0)
         text += QStringLiteral(" Не подтверждено, не будет записано без новой команды: %1.")
                     .arg(progress.left);

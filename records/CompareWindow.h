@@ -35,6 +35,10 @@ struct StationAccess {
     std::function<void(std::uint64_t from, std::set<int>& sent, std::set<int>& echoed)> writesSince;
     std::function<bool(const std::string&)> confirm; // OK/Cancel question
     std::function<void(const std::string&)> error;
+    std::function<LinkFacts()> network; // the port, speed and slave address polled now
+    // The event journal hears of a writing: what it writes, then how it ended.
+    std::function<void(const std::string&)> writeStarted;
+    std::function<void(const std::string&, bool complete)> writeEnded;
 };
 
 class CompareWindow : public QWidget {
@@ -56,6 +60,8 @@ class CompareWindow : public QWidget {
     bool Writing() const { return writing_; }
     QTableWidget* Rows() const { return rows_; }
     QString StatusText() const { return status_->text(); }
+    // Where the file's network is not this one, one line each; shown at the top.
+    const std::vector<std::string>& Mismatch() const { return mismatch_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -63,12 +69,15 @@ class CompareWindow : public QWidget {
   private:
     using Key = std::tuple<int, int, int>; // register, mask, setting
     void Rebuild();
+    void ShowMismatch();
     std::vector<bool> Ticked() const;
     void ShowProgress();
 
     SettingsRecord file_;
+    QString fileName_;
     StationAccess station_;
     QLabel* header_;
+    QLabel* network_; // the file's network against this one
     QLabel* absent_;
     QTableWidget* rows_;
     QPushButton* write_;
@@ -79,6 +88,7 @@ class CompareWindow : public QWidget {
     RegisterImage shown_{};
     bool haveShown_ = false;
     Comparison comparison_;
+    std::vector<std::string> mismatch_;
     std::map<Key, bool> unticked_; // the operator's choices survive a refresh
 
     bool writing_ = false;

@@ -8,9 +8,7 @@
 
 namespace korvan::records {
 
-namespace {
-
-std::string Reason(int error) {
+std::string FileErrorReason(int error) {
     switch (error) {
     case ENOSPC:
     case EDQUOT:
@@ -26,9 +24,19 @@ std::string Reason(int error) {
         return "такой папки нет";
     case EISDIR:
         return "под этим именем папка";
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+        return "носитель недоступен";
     default:
         return "ошибка ввода-вывода (код " + std::to_string(error) + ")";
     }
+}
+
+namespace {
+
+std::string Reason(int error) {
+    return FileErrorReason(error);
 }
 
 std::string Folder(const std::string& path) {

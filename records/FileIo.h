@@ -7,6 +7,9 @@
 
 namespace korvan::records {
 
+// Why a file operation failed, in the operator's words: "на диске не хватило места".
+std::string FileErrorReason(int error);
+
 // Empty on success, else the message to show: what failed, in the operator's words.
 std::string WriteFileAtomically(const std::string& path, const std::string& bytes);
 

@@ -2,13 +2,20 @@
 
 #include "Catalogue.h"
 #include "FileIo.h"
+#include "RussianCount.h"
 #include "SettingsRecord.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextFrame>
+#include <QTextTable>
+
 #include <QTextDocument>
+#include <utility>
 
 namespace korvan::records {
 
@@ -32,8 +39,6 @@ bool StartsWith(const CatalogueItem& item, const char* prefix) {
 
 // The report's own headings where the window's caption is the group's alone.
 QString ReportCaption(const CatalogueItem& item) {
-    if (StartsWith(item, "Ut_")) return QStringLiteral("Тип привода");
-    if (StartsWith(item, "ONE_")) return QStringLiteral("Один / два привода");
     if (StartsWith(item, "R_")) return item.caption + QStringLiteral(": тип контакта");
     if (item.name == QLatin1String("CSR")) return item.caption + QStringLiteral(": тип контакта");
     return item.caption;
@@ -43,13 +48,51 @@ bool InMatrix(const CatalogueItem& item) {
     return StartsWith(item, "FIN") || StartsWith(item, "BIN");
 }
 
-QString SettingsTable(int unit, const std::vector<QString>& words) {
+bool IsDelay(const CatalogueItem& item) {
+    for (const char* prefix : {"TD1_", "TP1_", "TD2_", "TP2_"})
+        if (StartsWith(item, prefix)) return true;
+    return false;
+}
+
+// A unit's settings; its firmware first, when the unit has one of its own.
+QString SettingsTable(int unit, const std::vector<QString>& words, const QString& firmware) {
     const std::vector<CatalogueItem>& items = CatalogueItems();
     QString html =
         QStringLiteral("<table width='100%' cellspacing='0' cellpadding='2' border='1'>");
-    for (std::size_t i = 0; i < items.size(); ++i)
-        if (items[i].unit == unit && items[i].kind == ItemKind::Setting && !InMatrix(items[i]))
-            html += Row(ReportCaption(items[i]), words[i]);
+    if (!firmware.isEmpty()) html += Row(QStringLiteral("Версия прошивки"), firmware);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].unit != unit || items[i].kind != ItemKind::Setting || InMatrix(items[i]))
+            continue;
+        const bool seconds = IsDelay(items[i]) && !words[i].isEmpty();
+        html += Row(ReportCaption(items[i]), seconds ? words[i] + QStringLiteral(" с") : words[i]);
+    }
+    return html + QStringLiteral("</table>");
+}
+
+QString CountersTable(const ReportCounters& c) {
+    std::int64_t failed = 0;
+    for (const auto& failure : c.failures)
+        failed += failure.second;
+    QString html =
+        QStringLiteral("<table width='100%' cellspacing='0' cellpadding='2' border='1'>");
+    html += Row(QStringLiteral("Запросов"), QString::number(c.requests));
+    html += Row(QStringLiteral("Ответов принято"), QString::number(c.good));
+    html += Row(QStringLiteral("Не принято, всего"), QString::number(failed));
+    for (const auto& [caption, count] : c.failures)
+        html += Row(QStringLiteral("\u2003") + caption, QString::number(count));
+    for (const auto& [caption, count] : c.more)
+        html += Row(caption, QString::number(count));
+    return html + QStringLiteral("</table>");
+}
+
+QString EventsTable(const std::vector<ReportEvent>& events) {
+    QString html =
+        QStringLiteral("<table width='100%' cellspacing='0' cellpadding='2' border='1'><thead><tr>"
+                       "<th width='22%'>Время</th><th width='14%'>Блок</th><th>Событие</th>"
+                       "<th width='11%'>Источник</th></tr></thead>");
+    for (const ReportEvent& e : events)
+        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>")
+                    .arg(Escaped(e.time), Escaped(e.unit), Escaped(e.text), Escaped(e.source));
     return html + QStringLiteral("</table>");
 }
 
@@ -79,6 +122,33 @@ QString MatrixTable(const QString& title, int present, const WindowControls& con
     return html + QStringLiteral("</table>");
 }
 
+// A table that would begin on one page and end on the next starts a new page together with its
+// heading, the block before it, when the two fit on one page; a longer table (the events) repeats
+// its title row on every page instead.
+void KeepTablesWithHeadings(QTextDocument& document) {
+    const double pageHeight = document.pageSize().height();
+    QAbstractTextDocumentLayout* layout = document.documentLayout();
+    QTextBlock heading;
+    for (auto it = document.rootFrame()->begin(); !it.atEnd(); ++it) {
+        if (it.currentBlock().isValid()) {
+            if (!it.currentBlock().text().trimmed().isEmpty()) heading = it.currentBlock();
+            continue;
+        }
+        auto* table = qobject_cast<QTextTable*>(it.currentFrame());
+        if (table == nullptr || !heading.isValid()) continue;
+        const QTextBlock before = std::exchange(heading, QTextBlock());
+        const double top = layout->blockBoundingRect(before).top();
+        const double bottom = layout->frameBoundingRect(table).bottom();
+        if (bottom - top > pageHeight) continue;
+        if (static_cast<int>(top / pageHeight) == static_cast<int>((bottom - 1) / pageHeight))
+            continue;
+        QTextCursor cursor(before);
+        QTextBlockFormat format = cursor.blockFormat();
+        format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+        cursor.setBlockFormat(format);
+    }
+}
+
 } // namespace
 
 QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed) {
@@ -98,7 +168,8 @@ QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed) {
     html += Row(QStringLiteral("Порт, скорость"),
                 QStringLiteral("%1, %2 бит/с").arg(facts.port).arg(facts.speed));
     html += Row(QStringLiteral("Адрес ведомого"), QString::number(facts.slaveAddress));
-    html += Row(QStringLiteral("Версия прошивки"), QString::fromStdString(controls.ctrl.VER));
+    const QString firmware = QString::fromStdString(controls.ctrl.VER);
+    html += Row(QStringLiteral("Версия прошивки"), firmware);
     html += Row(QStringLiteral("Блоков в сети"), QString::number(present));
     if (!facts.linkUp)
         html +=
@@ -106,10 +177,11 @@ QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed) {
     html += QStringLiteral("</table>");
 
     html += QStringLiteral("<h3>%1</h3>").arg(Escaped(CatalogueUnitName(kNetworkUnit)));
-    html += SettingsTable(kNetworkUnit, words);
+    html += SettingsTable(kNetworkUnit, words, {});
+    // The map has one version register, the master's, which every unit of the network shares.
     for (int k = 0; k < present; ++k) {
         html += QStringLiteral("<h3>%1</h3>").arg(Escaped(QString::fromStdString(UnitName(k))));
-        html += SettingsTable(k, words);
+        html += SettingsTable(k, words, firmware);
     }
 
     html += QStringLiteral("<h3>Источники пуска и блокировки</h3>");
@@ -122,21 +194,15 @@ QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed) {
                                "блокировок.</p>");
     }
 
-    html += QStringLiteral("<h3>Обмен</h3><table width='100%' cellspacing='0' cellpadding='2' "
-                           "border='1'>");
-    for (const auto& [caption, count] : facts.counters)
-        html += Row(caption, QString::number(count));
-    html += QStringLiteral("</table>");
+    html += QStringLiteral("<h3>Обмен</h3>") + CountersTable(facts.counters);
     if (!facts.events.empty()) {
         html += QStringLiteral("<h3>События</h3>");
         if (facts.eventsTotal > facts.events.size())
-            html += QStringLiteral("<p>Последние %1 из %2 событий этого запуска.</p>")
+            html += QStringLiteral("<p>Последние %1 из %2 этого запуска.</p>")
                         .arg(facts.events.size())
-                        .arg(facts.eventsTotal);
-        html += QStringLiteral("<ul>");
-        for (const QString& event : facts.events)
-            html += QStringLiteral("<li>%1</li>").arg(Escaped(event));
-        html += QStringLiteral("</ul>");
+                        .arg(QString::fromStdString(
+                            Counted(static_cast<long long>(facts.eventsTotal), kOfEvents)));
+        html += EventsTable(facts.events);
     }
 
     html += QStringLiteral(
@@ -174,6 +240,7 @@ std::string WriteReportPdf(const std::string& path, const QString& html) {
         document.setDefaultFont(font);
         document.setPageSize(QSizeF(page.width(), page.height() - footer));
         document.setHtml(html);
+        KeepTablesWithHeadings(document);
         const int pages = document.pageCount();
         const double pageHeight = document.pageSize().height();
         for (int i = 0; i < pages; ++i) {

@@ -13,6 +13,23 @@
 
 namespace korvan::records {
 
+// One event of the journal as the report lists it.
+struct ReportEvent {
+    QString time; // "09.12.2026 14:03:07.250"
+    QString unit;
+    QString text;
+    QString source;
+};
+
+// The link's counters: every request ends in one verdict, so the requests less the good replies
+// are the sum of `failures`.
+struct ReportCounters {
+    std::int64_t requests = 0;
+    std::int64_t good = 0;
+    std::vector<std::pair<QString, std::int64_t>> failures; // every other verdict, captioned
+    std::vector<std::pair<QString, std::int64_t>> more;     // link losses, confirmed writes
+};
+
 struct ReportFacts {
     QString objectName; // optional, typed by the operator
     QString engineer;   // optional
@@ -22,16 +39,17 @@ struct ReportFacts {
     int speed = 0;
     int slaveAddress = 0;
     bool linkUp = false;
-    std::vector<std::pair<QString, std::int64_t>> counters; // the link's counters, captioned
-    std::vector<QString> events;   // the last events of this run, when a journal records them
-    std::uint64_t eventsTotal = 0; // how many the run had; more than `events` when cut
+    ReportCounters counters;
+    std::vector<ReportEvent> events; // the events of this run, or its last ones
+    std::uint64_t eventsTotal = 0;   // how many the run had; more than `events` when cut
 };
 
 // The report as HTML for QTextDocument.
 QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed);
 
-// Lays the HTML out on A4 pages with their numbers and writes the PDF atomically. Empty on
-// success, else the message to show.
+// Lays the HTML out on A4 pages with their numbers and writes the PDF atomically: a table never
+// starts on another page than its heading, and nothing is drawn twice. Empty on success, else the
+// message to show.
 std::string WriteReportPdf(const std::string& path, const QString& html);
 
 } // namespace korvan::records

@@ -45,7 +45,37 @@ Comparison CompareSettings(const SettingsRecord& file, const RegisterImage& conf
             if (saved.reg < 8 * kUnits || HasMatrix(major)) comparable.push_back(saved);
         CompareRegisters(unit.unit, comparable, confirmed, pieces, kind, result);
     }
+    for (int unit = 0; unit < present; ++unit)
+        if (std::none_of(file.units.begin(), file.units.end(),
+                         [unit](const UnitRecord& u) { return u.unit == unit; }))
+            result.missingUnits.push_back(unit);
     return result;
+}
+
+std::string UnitList(const std::vector<int>& units) {
+    std::string list;
+    for (int unit : units)
+        list += (list.empty() ? "" : ", ") + UnitName(unit);
+    return list;
+}
+
+std::vector<std::string> NetworkMismatch(const SettingsRecord& file, const LinkFacts& now,
+                                         const Comparison& comparison) {
+    std::vector<std::string> lines;
+    const auto differs = [&lines](const char* what, const std::string& then,
+                                  const std::string& current) {
+        if (then != current)
+            lines.push_back(std::string(what) + ": в файле " + then + ", сейчас " + current);
+    };
+    differs("адрес ведомого", std::to_string(file.slaveAddress), std::to_string(now.slaveAddress));
+    differs("порт", file.port, now.port);
+    differs("скорость", std::to_string(file.speed) + " бит/с",
+            std::to_string(now.speed) + " бит/с");
+    if (!comparison.absentUnits.empty())
+        lines.push_back("в файле, но нет в сети: " + UnitList(comparison.absentUnits));
+    if (!comparison.missingUnits.empty())
+        lines.push_back("в сети, но нет в файле: " + UnitList(comparison.missingUnits));
+    return lines;
 }
 
 } // namespace korvan::records

@@ -25,11 +25,21 @@ struct Difference {
 struct Comparison {
     std::vector<Difference> differences; // by unit, then register, then the pieces' order
     std::vector<int> absentUnits;        // in the file, not on the network now
+    std::vector<int> missingUnits;       // on the network now, not in the file
     std::vector<int> otherFirmwareUnits; // on the network with another firmware major version
 };
 
 // `confirmed` is the units' state as last read and confirmed; `pieces` every setting's bits.
 Comparison CompareSettings(const SettingsRecord& file, const RegisterImage& confirmed,
                            const std::vector<SettingPiece>& pieces);
+
+// Where the network the file was saved from is not the one polled now: another slave address,
+// port or speed, units of the file absent, units present that the file lacks. One line each,
+// "адрес ведомого: в файле 7, сейчас 1"; empty when the file is of this network.
+std::vector<std::string> NetworkMismatch(const SettingsRecord& file, const LinkFacts& now,
+                                         const Comparison& comparison);
+
+// "ЗОКТ-01, ЗОКТ-МР №2"
+std::string UnitList(const std::vector<int>& units);
 
 } // namespace korvan::records

@@ -11,21 +11,46 @@ namespace korvan::records {
 
 namespace {
 
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
+// The file is written by hand, not by QJsonDocument, which sorts the keys: in the order a person
+// reads, one register to a line with its unit and captions, so that a diff of two files shows in
+// each hunk which unit and which setting changed.
+std::string Json(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            quoted += "\\u00";
+            quoted += kHex[byte >> 4];
+            quoted += kHex[byte & 15];
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + '"';
 }
 
-QJsonArray RegistersToJson(const std::vector<RecordedRegister>& registers) {
-    QJsonArray array;
-    for (const RecordedRegister& r : registers) {
-        QJsonArray named;
-        for (const NamedValue& n : r.named)
-            named.append(QJsonObject{{"caption", Q(n.caption)}, {"value", Q(n.words)}});
-        QJsonObject object{{"register", r.reg}, {"value", r.value}};
-        if (!named.isEmpty()) object["settings"] = named;
-        array.append(object);
+std::string RegistersToJson(const std::vector<RecordedRegister>& registers, int unit,
+                            const std::string& indent) {
+    if (registers.empty()) return "[]";
+    std::string json = "[";
+    for (std::size_t i = 0; i < registers.size(); ++i) {
+        const RecordedRegister& r = registers[i];
+        json += (i > 0 ? ",\n" : "\n") + indent + "    {\"register\": " + std::to_string(r.reg) +
+                ", \"unit\": " + Json(UnitName(unit)) + ", \"value\": " + std::to_string(r.value);
+        if (!r.named.empty()) {
+            json += ", \"settings\": [";
+            for (std::size_t n = 0; n < r.named.size(); ++n)
+                json += (n > 0 ? ", " : "") + std::string("{\"caption\": ") +
+                        Json(r.named[n].caption) + ", \"value\": " + Json(r.named[n].words) + "}";
+            json += "]";
+        }
+        json += "}";
     }
-    return array;
+    return json + "\n" + indent + "]";
 }
 
 // What is wrong, and where: thrown by the checks below, caught once.
@@ -130,23 +155,26 @@ SettingsRecord ReadRecord(const QJsonObject& root, const OwnedBits& owned) {
 } // namespace
 
 std::string SettingsToJson(const SettingsRecord& record) {
-    QJsonArray units;
-    for (const UnitRecord& u : record.units)
-        units.append(QJsonObject{
-            {"unit", u.unit},
-            {"name", Q(UnitName(u.unit))},
-            {"firmware", QJsonObject{{"major", u.firmwareMajor}, {"minor", u.firmwareMinor}}},
-            {"registers", RegistersToJson(u.registers)}});
-    const QJsonObject root{{"format", kFormatName},
-                           {"version", kSchemaVersion},
-                           {"saved", Q(record.savedAt)},
-                           {"station", Q(record.station)},
-                           {"port", Q(record.port)},
-                           {"speed", record.speed},
-                           {"slave", record.slaveAddress},
-                           {"network", RegistersToJson(record.network)},
-                           {"units", units}};
-    return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+    std::string json =
+        "{\n    \"format\": " + Json(kFormatName) +
+        ",\n    \"version\": " + std::to_string(kSchemaVersion) +
+        ",\n    \"saved\": " + Json(record.savedAt) +
+        ",\n    \"station\": " + Json(record.station) + ",\n    \"port\": " + Json(record.port) +
+        ",\n    \"speed\": " + std::to_string(record.speed) +
+        ",\n    \"slave\": " + std::to_string(record.slaveAddress) +
+        ",\n    \"network\": " + RegistersToJson(record.network, kNetworkUnit, "    ") +
+        ",\n    \"units\": [";
+    for (std::size_t i = 0; i < record.units.size(); ++i) {
+        const UnitRecord& u = record.units[i];
+        json += std::string(i > 0 ? "," : "") +
+                "\n        {\n            \"unit\": " + std::to_string(u.unit) +
+                ",\n            \"name\": " + Json(UnitName(u.unit)) +
+                ",\n            \"firmware\": {\"major\": " + std::to_string(u.firmwareMajor) +
+                ", \"minor\": " + std::to_string(u.firmwareMinor) +
+                "},\n            \"registers\": " +
+                RegistersToJson(u.registers, u.unit, "            ") + "\n        }";
+    }
+    return json + (record.units.empty() ? "]\n}\n" : "\n    ]\n}\n");
 }
 
 LoadedSettings SettingsFromJson(const std::string& bytes, const OwnedBits& owned) {
@@ -159,8 +187,10 @@ LoadedSettings SettingsFromJson(const std::string& bytes, const OwnedBits& owned
     QJsonParseError parse{};
     const QJsonDocument document = QJsonDocument::fromJson(data, &parse);
     if (parse.error != QJsonParseError::NoError) {
-        // The parser stops where the text ends: the file was cut short, not scrambled.
-        const bool cut = parse.offset >= data.trimmed().size() && !data.trimmed().endsWith('}');
+        // The parser stops where the text ends: the file was cut short, not scrambled. A cut in
+        // the middle of a letter stops it at that letter, up to three bytes before the end.
+        const QByteArray text = data.trimmed();
+        const bool cut = parse.offset >= text.size() - 3 && !text.endsWith('}');
         loaded.error = cut ? "Файл обрезан: данные кончаются раньше, чем запись."
                            : "Файл повреждён: нарушена запись JSON около байта " +
                                  std::to_string(parse.offset) + ".";

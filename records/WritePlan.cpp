@@ -1,5 +1,7 @@
 #include "WritePlan.h"
 
+#include "RussianCount.h"
+
 #include <map>
 
 namespace korvan::records {
@@ -48,9 +50,20 @@ WritePlan PlanWrite(const Comparison& comparison, const std::vector<bool>& ticke
     return plan;
 }
 
-std::string ConfirmationText(const WritePlan& plan) {
-    return "Будет изменено " + std::to_string(plan.writes.size()) + " параметров в " +
-           std::to_string(plan.UnitCount()) + " блоках. Продолжить?";
+std::string PlanSummary(const WritePlan& plan) {
+    static constexpr NounForms kWillChange{"Будет изменён", "Будут изменены", "Будет изменено"};
+    const auto count = static_cast<long long>(plan.writes.size());
+    return std::string(CountForm(count, kWillChange)) + " " + Counted(count, kParameters) + " в " +
+           Counted(plan.UnitCount(), kInUnits);
+}
+
+std::string ConfirmationText(const WritePlan& plan, const std::vector<std::string>& mismatch) {
+    std::string text = PlanSummary(plan) + ".";
+    if (mismatch.empty()) return text + " Продолжить?";
+    text += "\nФайл сохранён не для этой сети:";
+    for (const std::string& line : mismatch)
+        text += "\n– " + line;
+    return text + "\nПродолжить?";
 }
 
 void ApplyPlan(const WritePlan& plan, RegisterImage& image) {

@@ -39,8 +39,13 @@ using ThroughWindow = std::function<RegisterImage(const RegisterImage&)>;
 WritePlan PlanWrite(const Comparison& comparison, const std::vector<bool>& ticked,
                     const RegisterImage& base, const ThroughWindow& throughWindow);
 
-// "Будет изменено N параметров в M блоках. Продолжить?"
-std::string ConfirmationText(const WritePlan& plan);
+// "Будет изменено N параметров в M блоках", in the right forms of the words: the question's
+// first sentence and the journal's account of the writing.
+std::string PlanSummary(const WritePlan& plan);
+
+// The summary, what differs between the file's network and this one (NetworkMismatch), and
+// "Продолжить?".
+std::string ConfirmationText(const WritePlan& plan, const std::vector<std::string>& mismatch = {});
 
 // The plan laid over an image: the wanted image the window then shows.
 void ApplyPlan(const WritePlan& plan, RegisterImage& image);

@@ -3,23 +3,46 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QShowEvent>
 
 #include <algorithm>
 #include <fstream>
 
 namespace korvan {
 
+namespace {
+
+QString& LastFolder() {
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
+QString DialogFolder() {
+    return LastFolder().isEmpty() ? QDir::homePath() : LastFolder();
+}
+
+void RememberFolder(const QString& path) {
+    LastFolder() = QFileInfo(path).absolutePath();
+}
+
 LogWindow::LogWindow(QWidget* parent, const QString& saveTitle, const QString& saveFileName)
     : QWidget(parent, Qt::Window) {
     refresh_.setInterval(kRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &LogWindow::Refresh);
     chooser_ = [saveTitle, saveFileName](QWidget* parent) {
-        return QFileDialog::getSaveFileName(parent, saveTitle, saveFileName,
-                                            QStringLiteral("CSV (*.csv)"));
+        const QString path = QFileDialog::getSaveFileName(
+            parent, saveTitle, QDir(DialogFolder()).filePath(saveFileName),
+            QStringLiteral("CSV (*.csv)"));
+        if (!path.isEmpty()) RememberFolder(path);
+        return path;
     };
 }
 
@@ -84,6 +107,8 @@ void LogWindow::CopySelectedRows() const {
 
 void LogWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The keyboard starts in the rows: Ctrl+A, Ctrl+C right away copy them all.
+    if (rows_ != nullptr && !event->spontaneous()) rows_->setFocus(Qt::OtherFocusReason);
     Refresh();
     refresh_.start();
 }

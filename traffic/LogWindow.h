@@ -17,6 +17,11 @@
 
 namespace korvan {
 
+// Where the station's file dialogs open: the folder of the file last picked in this run, else the
+// home folder. Kept in memory only, like everything of the station.
+QString DialogFolder();
+void RememberFolder(const QString& path);
+
 class LogWindow : public QWidget {
     Q_OBJECT
   public:

@@ -162,7 +162,7 @@ TEST_F(TrafficView, SavesTheRecordAndReportsAFailure) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 4);
-    EXPECT_TRUE(lines[3].endsWith(",запись рег. 4 = 0,чужой адрес")) << lines[3].toStdString();
+    EXPECT_TRUE(lines[3].endsWith(";запись рег. 4 = 0;чужой адрес")) << lines[3].toStdString();
     EXPECT_TRUE(ShownMessages().empty());
 
     path = dir.filePath("нет/такой/папки.csv");

@@ -6,21 +6,31 @@
 #include "CompareWindow.h"
 #include "E2ETestSupport.h"
 #include "ExchangeText.h"
+#include "FileIo.h"
+#include "JournalFile.h"
 #include "JournalWindow.h"
 #include "RecordsCatalogue.h"
+#include "RussianCount.h"
+#include "RussianCsv.h"
 #include "SettingsFile.h"
 #include "SimulatorProcess.h"
 #include "TrafficWindow.h"
 #include "Widgets.h"
 #include "monitor_code_3.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFile>
+#include <QLabel>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <memory>
 #include <numeric>
 #include <set>
@@ -371,15 +381,18 @@ TEST_F(StationE2ETest, TrafficViewShowsTheVerdictsOfInjectedFaultsAndSavesThem) 
     QTest::mouseClick(view->findChild<QPushButton*>("SAVE"), Qt::LeftButton);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), rows.rowCount() + 1);
-    lines.removeFirst();
+    std::vector<std::vector<std::string>> lines =
+        korvan::testing::ReadRussianCsv(file.readAll().toStdString());
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(rows.rowCount()) + 1);
+    lines.erase(lines.begin());
     std::vector<int> all(static_cast<std::size_t>(rows.rowCount()));
     std::iota(all.begin(), all.end(), 0);
     const QStringList copied = rows.RowsText(all).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(copied.size(), lines.size());
-    for (int r = 0; r < lines.size(); ++r) {
-        QStringList saved = lines[r].split(',');
+    ASSERT_EQ(static_cast<std::size_t>(copied.size()), lines.size());
+    for (int r = 0; r < copied.size(); ++r) {
+        QStringList saved;
+        for (const std::string& field : lines[static_cast<std::size_t>(r)])
+            saved << QString::fromStdString(field);
         QStringList seen = copied[r].split('\t');
         ASSERT_FALSE(saved.isEmpty() || seen.isEmpty()) << r;
         // The file's time carries the date and the offset around the view's clock time.
@@ -553,8 +566,11 @@ TEST_F(StationE2ETest, SettingsFileRoundTripThroughFactoryReset) {
     ShownMessages().clear();
     view->WriteTicked();
     ASSERT_EQ(ShownMessages().size(), 1u);
-    EXPECT_EQ(ShownMessages()[0].text, "Будет изменено " + std::to_string(changed.size()) +
-                                           " параметров в 3 блоках. Продолжить?");
+    const auto count = static_cast<long long>(changed.size());
+    EXPECT_EQ(ShownMessages()[0].text,
+              std::string(records::CountForm(
+                  count, {"Будет изменён", "Будут изменены", "Будет изменено"})) +
+                  " " + records::Counted(count, records::kParameters) + " в 3 блоках. Продолжить?");
     ShownMessages().clear();
     ASSERT_TRUE(view->Writing());
     ASSERT_TRUE(QTest::qWaitFor(
@@ -630,6 +646,13 @@ TEST_F(StationE2ETest, JournalShowsWhatHappenedInOrderAndSavesWhatItShows) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
     win_->Link.SEND_TIM.stop(); // nothing more happens; the view shows the whole journal
     view->Refresh();
+    // The keyboard starts in the rows: Ctrl+A, Ctrl+C copy them all.
+    QApplication::clipboard()->clear();
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr);
+    QTest::keyClick(focused, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(focused, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().count('\n'), view->Model().rowCount());
 
     struct Row {
         std::string unit, event, source;
@@ -681,24 +704,34 @@ TEST_F(StationE2ETest, JournalShowsWhatHappenedInOrderAndSavesWhatItShows) {
     QTemporaryDir dir;
     const QString path = dir.filePath("события.csv");
     view->SetSavePathChooser([&](QWidget*) { return path; });
+    // The file as a spreadsheet set up for Russian reads it; times in ISO 8601 there.
     const auto saved = [&] {
         QTest::mouseClick(view->findChild<QPushButton*>("SAVE"), Qt::LeftButton);
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
-        EXPECT_EQ(lines.value(0), "Время,Блок,Событие,Источник");
-        lines.removeFirst();
-        return lines;
+        std::vector<std::vector<std::string>> read =
+            korvan::testing::ReadRussianCsv(file.readAll().toStdString());
+        EXPECT_EQ(read.at(0), (std::vector<std::string>{"Время", "Блок", "Событие", "Источник"}));
+        read.erase(read.begin());
+        return read;
     };
     const auto shownRows = [&] {
         std::vector<int> all(static_cast<std::size_t>(rows.rowCount()));
         std::iota(all.begin(), all.end(), 0);
         return rows.RowsText(all).split('\n', Qt::SkipEmptyParts);
     };
-    const auto sameRows = [](const QStringList& csv, const QStringList& copied) {
-        if (csv.size() != copied.size()) return false;
-        for (int r = 0; r < csv.size(); ++r)
-            if (csv[r].split(',') != copied[r].split('\t')) return false;
+    const auto sameRows = [](const std::vector<std::vector<std::string>>& csv,
+                             const QStringList& copied) {
+        if (csv.size() != static_cast<std::size_t>(copied.size())) return false;
+        for (int r = 0; r < copied.size(); ++r) {
+            const QStringList cells = copied[r].split('\t');
+            if (cells.size() != 4 || csv[r].size() != 4) return false;
+            for (int c = 1; c < 4; ++c)
+                if (csv[r][c] != cells[c].toStdString()) return false;
+            // The same moment: "09.12.2026 22:01:24.250" and "2026-12-09T22:01:24.250+03:00".
+            const QString iso = QString::fromStdString(csv[r][0]);
+            if (iso.mid(11, 12) != cells[0].mid(11, 12)) return false;
+        }
         return true;
     };
     EXPECT_TRUE(sameRows(saved(), shownRows()));
@@ -706,11 +739,142 @@ TEST_F(StationE2ETest, JournalShowsWhatHappenedInOrderAndSavesWhatItShows) {
     auto* unit = view->findChild<QComboBox*>("UNIT_FILTER");
     unit->setCurrentIndex(unit->findText("ЗОКТ-МР №2"));
     view->findChild<QLineEdit*>("SEARCH")->setText("подтверждено");
-    ASSERT_TRUE(WaitFor([&] { return rows.rowCount() == 1; }));
+    // The network's rows stay under a unit filter.
+    ASSERT_TRUE(WaitFor([&] { return rows.rowCount() == 2; }));
     EXPECT_EQ(cell(0, JournalModel::Event), "Задержка вкл. 1: 123 — подтверждено");
-    const QStringList filtered = saved();
-    EXPECT_EQ(filtered.size(), 1);
+    EXPECT_EQ(cell(1, JournalModel::Event), "Ком. сигнал ПУСК — подтверждено");
+    const std::vector<std::vector<std::string>> filtered = saved();
+    EXPECT_EQ(filtered.size(), 2u);
     EXPECT_TRUE(sameRows(filtered, shownRows()));
+}
+
+// A file saved for slave 7 on another port at 19200 with units 0-1, compared with slave 1 and
+// four units: the differences of the network are at the top and in the question, and the
+// write-back is journaled with its outcome.
+TEST_F(StationE2ETest, FileOfAnotherNetworkIsNamedAndItsWriteBackJournaled) {
+    ASSERT_NO_FATAL_FAILURE(StartStation({"--units", "4", "--quiet"}));
+    ASSERT_TRUE(WaitFor([this] { return win_->Link.Engine.LinkUp(); }));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("шкаф 7.korvan.json");
+    ASSERT_EQ(win_->SaveSettingsTo(path), "");
+    std::string bytes;
+    ASSERT_EQ(records::ReadWholeFile(path.toStdString(), bytes), "");
+    records::LoadedSettings loaded = records::SettingsFromJson(bytes, records::Catalogue().owned);
+    ASSERT_EQ(loaded.error, "");
+    records::SettingsRecord& file = loaded.record;
+    file.slaveAddress = 7;
+    file.port = "/dev/ttyS7";
+    file.speed = 19200;
+    file.units.resize(2);
+    records::RecordedRegister& delay = file.units[1].registers.at(1); // ЗОКТ-МР №1, delay on 1
+    ASSERT_EQ(delay.reg, reg::UnitBlock(1) + 4);
+    delay.value = static_cast<std::uint16_t>(delay.value == 77 ? 78 : 77);
+    ASSERT_EQ(records::WriteFileAtomically(path.toStdString(), records::SettingsToJson(file)), "");
+
+    ASSERT_EQ(win_->OpenComparison(path), "");
+    records::CompareWindow* view = win_->CompareView();
+    ASSERT_NE(view, nullptr);
+    const std::vector<std::string> mismatch{"адрес ведомого: в файле 7, сейчас 1",
+                                            "порт: в файле /dev/ttyS7, сейчас " +
+                                                win_->Link.COMPORT.Port(),
+                                            "скорость: в файле 19200 бит/с, сейчас 9600 бит/с",
+                                            "в сети, но нет в файле: ЗОКТ-МР №2, ЗОКТ-МР №3"};
+    EXPECT_EQ(view->Mismatch(), mismatch);
+    auto* top = view->findChild<QLabel*>("COMPARE_NETWORK");
+    ASSERT_NE(top, nullptr);
+    EXPECT_FALSE(top->isHidden());
+    for (const std::string& line : mismatch)
+        EXPECT_TRUE(top->text().contains(QString::fromStdString(line))) << line;
+
+    ShownMessages().clear();
+    const std::uint64_t before = win_->Link.Journal.Log().End();
+    view->WriteTicked();
+    ASSERT_EQ(ShownMessages().size(), 1u);
+    const std::string question = ShownMessages()[0].text;
+    EXPECT_EQ(question.rfind("Будет изменён 1 параметр в 1 блоке.", 0), 0u) << question;
+    for (const std::string& line : mismatch)
+        EXPECT_NE(question.find(line), std::string::npos) << question;
+    ShownMessages().clear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->Writing(); }, 30000));
+    EXPECT_EQ(sim_.Get(delay.reg), delay.value);
+
+    std::vector<std::string> written;
+    const EventLog& log = win_->Link.Journal.Log();
+    for (std::uint64_t e = before; e < log.End(); ++e)
+        if (log.At(e).text.startsWith(QStringLiteral("Запись из файла")))
+            written.push_back((UnitText(log.At(e).unit) + " | " + log.At(e).text + " | " +
+                               SourceText(log.At(e).source))
+                                  .toStdString());
+    EXPECT_EQ(written, (std::vector<std::string>{
+                           "Сеть | Запись из файла шкаф 7.korvan.json: 1 параметр в 1 блоке | "
+                           "оператор",
+                           "Сеть | Запись из файла шкаф 7.korvan.json: Запись закончена. "
+                           "Подтверждено 1 из 1 параметра. | станция"}));
+}
+
+// The journal file survives a SIGKILL: the station runs in a child process (the test below) that
+// keeps its journal in a file and prints each event as the journal takes it; a second after the
+// event the child is killed, and the file has the event.
+TEST_F(StationE2ETest, JournalFileHasTheEventOfASecondBeforeASigkill) {
+    ASSERT_NO_FATAL_FAILURE(StartSimulator({"--units", "2", "--quiet"}));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("журнал; смена 1.csv");
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("KORVAN_E2E_CHILD_LINK", linkName_);
+    environment.insert("KORVAN_E2E_CHILD_JOURNAL", path);
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=StationE2ETest.JournalFileChild"});
+    ASSERT_TRUE(child.waitForStarted());
+    QByteArray printed;
+    const auto saw = [&](const char* text) {
+        return WaitFor([&] {
+            printed += child.readAllStandardOutput();
+            return printed.contains(text);
+        });
+    };
+    ASSERT_TRUE(saw("связь установлена")) << printed.toStdString();
+    constexpr int kModule1Inputs = 10;
+    sim_.Command("set " + std::to_string(kModule1Inputs) + " 2"); // input 2 trips
+    ASSERT_TRUE(saw("\nВход 2 — сработал\n")) << printed.toStdString();
+    QTest::qWait(1000); // what the file promises: at most the last second is lost
+    ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+    ASSERT_TRUE(child.waitForFinished());
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::vector<std::vector<std::string>> rows =
+        korvan::testing::ReadRussianCsv(file.readAll().toStdString());
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[1].at(2), "станция запущена") << "the run so far";
+    const auto tripped = std::find_if(rows.begin(), rows.end(), [](const auto& row) {
+        return row.size() == 4 && row[1] == "ЗОКТ-МР №1" && row[2] == "Вход 2 — сработал";
+    });
+    std::string seen;
+    for (const auto& row : rows)
+        seen += "\n  " + (row.size() == 4 ? row[1] + " | " + row[2] : "?");
+    EXPECT_NE(tripped, rows.end()) << "the file has:" << seen;
+}
+
+// The station whose journal file the test above kills; it runs only as that test's child.
+TEST_F(StationE2ETest, JournalFileChild) {
+    if (qEnvironmentVariableIsEmpty("KORVAN_E2E_CHILD_JOURNAL")) GTEST_SKIP();
+    linkName_ = qEnvironmentVariable("KORVAN_E2E_CHILD_LINK");
+    ASSERT_NO_FATAL_FAILURE(StartWindow());
+    ASSERT_EQ(win_->StartJournalFile(qEnvironmentVariable("KORVAN_E2E_CHILD_JOURNAL")), "");
+    const EventLog& log = win_->Link.Journal.Log();
+    std::uint64_t printed = 0;
+    // Runs until the test above kills it.
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            for (; printed < log.End(); ++printed)
+                std::printf("%s\n", log.At(printed).text.toUtf8().constData());
+            std::fflush(stdout);
+            return false;
+        },
+        60000));
 }
 
 } // namespace

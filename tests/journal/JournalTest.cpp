@@ -2,10 +2,17 @@
 // out, in which words, from which source. Every kind of event the journal derives from the
 // images is here, with the rules for the first read, the link loss and the replies the engine
 // does not apply.
+#include "Catalogue.h"
 #include "Commands.h"
 #include "EventJournal.h"
+#include "ExchangeText.h"
+#include "JournalFile.h"
 #include "JournalModel.h"
+#include "RussianCsv.h"
 #include "ScriptedHost.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +23,7 @@
 
 using namespace korvan;
 using namespace korvan::test;
+using korvan::testing::ReadRussianCsv;
 
 namespace {
 
@@ -64,7 +72,7 @@ TEST(Journal, EventsFromRegisterImagesStepByStep) {
     JournalRig rig;
     rig.Set(kModule2 + reg::UnitInputs, 0x0004);
     rig.Set(reg::StartSources(1), 0x0001);
-    const std::string drive = "Привод: 001 пожарные насосы";
+    const std::string drive = "Тип привода: 001 пожарные насосы";
 
     const struct Step {
         const char* what;
@@ -219,7 +227,23 @@ TEST(Journal, EventsFromRegisterImagesStepByStep) {
              rig.Set(kModule1 + reg::UnitInputs, 0x0002);
              rig.Cycle();
          },
-         {"ЗОКТ-МР №1 | Привод: 001 пожарные насосы → 000 не используется (отключен) | блок"}},
+         {"ЗОКТ-МР №1 | Тип привода: 001 пожарные насосы → 000 не используется (отключен) | блок"}},
+        {"a choice is journaled when the operator makes it, before any write",
+         [&] { rig.journal.ChoiceMade(reg::DelayOn1, 0xFFFF, 40); },
+         {"ЗОКТ-01 | Задержка вкл. 1: 12 → 40 | оператор"}},
+        {"its write adds only the confirmation",
+         [&] {
+             rig.Operator(reg::DelayOn1, 40);
+             for (int i = 0; i < 3; ++i)
+                 rig.Cycle();
+         },
+         {"ЗОКТ-01 | Задержка вкл. 1: 40 — подтверждено | блок"}},
+        {"the port fails: the link is lost, once",
+         [&] {
+             rig.journal.PortLost();
+             rig.journal.PortLost();
+         },
+         {"Сеть | связь потеряна | станция !"}},
     };
     for (const Step& step : steps) {
         step.run();
@@ -269,15 +293,85 @@ TEST(JournalModel, RowsFollowTheBoundedLogThroughTheFilter) {
 
     std::ostringstream csv;
     ASSERT_TRUE(model.WriteCsv(csv));
-    std::istringstream lines(csv.str());
-    std::string line;
-    std::vector<std::string> rows;
-    while (std::getline(lines, line))
-        rows.push_back(line);
+    const std::vector<std::vector<std::string>> rows = ReadRussianCsv(csv.str());
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0], "Время,Блок,Событие,Источник\r");
-    EXPECT_NE(rows[1].find(",ЗОКТ-МР №2,\"Таймаут, мс: 200 → 300\",станция\r"), std::string::npos)
-        << rows[1];
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"Время", "Блок", "Событие", "Источник"}));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{IsoTimeText({}), "ЗОКТ-МР №2",
+                                                 "Таймаут, мс: 200 → 300", "станция"}));
+}
+
+// What the operator finds: the network's rows stay under a unit filter, the search looks in every
+// column, times have milliseconds; and a text with quotes, ";" and line breaks reads back whole.
+TEST(JournalModel, FilterKeepsTheNetworkAndSearchesEveryColumn) {
+    EventLog log;
+    JournalModel model(log);
+    const auto at = std::chrono::system_clock::time_point(std::chrono::milliseconds(1765300000250));
+    const QString odd = QStringLiteral("Запись из файла \"шкаф; №2\".korvan.json:\nстрока");
+    log.Add({.time = at, .text = "связь потеряна", .unit = kNetworkUnit});
+    log.Add({.time = at, .text = "Вход 1 — сработал", .unit = 1, .source = EventSource::Unit});
+    log.Add({.time = at, .text = "Вход 2 — сработал", .unit = 2, .source = EventSource::Unit});
+    log.Add({.time = at, .text = odd, .unit = kNetworkUnit, .source = EventSource::Operator});
+    const auto shown = [&](int unit, const char* search) {
+        model.SetFilter({.unit = unit, .search = QString::fromUtf8(search)});
+        std::vector<std::string> texts;
+        for (int row = 0; row < model.rowCount(); ++row)
+            texts.push_back(model.RowEvent(row).text.toStdString());
+        return texts;
+    };
+    EXPECT_EQ(shown(1, ""),
+              (std::vector<std::string>{"связь потеряна", "Вход 1 — сработал", odd.toStdString()}));
+    EXPECT_EQ(shown(kNetworkUnit, "").size(), 2u);
+    EXPECT_EQ(shown(kAnyUnit, "блок").size(), 2u) << "the source column";
+    EXPECT_EQ(shown(kAnyUnit, ".250").size(), 4u) << "the time column, with milliseconds";
+    EXPECT_TRUE(model.data(model.index(0, JournalModel::Time), Qt::DisplayRole)
+                    .toString()
+                    .endsWith(QStringLiteral(".250")));
+
+    model.SetFilter({});
+    std::ostringstream csv;
+    ASSERT_TRUE(model.WriteCsv(csv));
+    const std::vector<std::vector<std::string>> rows = ReadRussianCsv(csv.str());
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[4],
+              (std::vector<std::string>{IsoTimeText(at), "Сеть", odd.toStdString(), "оператор"}));
+}
+
+// The journal file holds what the journal had when it started and what came after; a medium that
+// fails is said once, and the journal goes on in memory.
+TEST(JournalFile, HoldsTheRunAndSaysAFailureOnce) {
+    EventLog log;
+    log.Add({.text = "станция запущена"});
+    JournalFile file(log);
+    QStringList failures;
+    QObject::connect(&file, &JournalFile::Failed, [&](const QString& text) { failures << text; });
+    QTemporaryDir dir;
+    const QString path = dir.filePath("журнал; №1.csv");
+    ASSERT_EQ(file.Start(path), "");
+    log.Add({.text = "связь установлена", .unit = kNetworkUnit});
+    file.Take();
+    log.Add({.text = "станция остановлена"});
+    file.Stop();
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const std::vector<std::vector<std::string>> rows =
+        ReadRussianCsv(written.readAll().toStdString());
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1][2], "станция запущена");
+    EXPECT_EQ(rows[2][2], "связь установлена");
+    EXPECT_EQ(rows[3][2], "станция остановлена");
+
+    ASSERT_EQ(file.Start(QStringLiteral("/dev/full")), "");
+    EXPECT_TRUE(file.Active());
+    log.Add({.text = "связь потеряна", .unit = kNetworkUnit});
+    file.Stop();
+    file.Take();
+    file.Stop();
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_TRUE(failures[0].contains(QStringLiteral("не хватило места")))
+        << failures[0].toStdString();
+    EXPECT_FALSE(file.Active());
+    EXPECT_EQ(log.End(), 4u);
+    EXPECT_NE(file.Start(dir.filePath("нет/такой.csv")), "");
 }
 
 } // namespace

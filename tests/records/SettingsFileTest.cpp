@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <sys/resource.h>
 
@@ -64,6 +66,43 @@ TEST(SettingsFile, WhatIsSavedComesBack) {
     const std::string json = SavedJson();
     EXPECT_NE(json.find("\"value\": \"002 пожарная задвижка\""), std::string::npos);
     EXPECT_NE(json.find("\"caption\": \"Задержка откл. 2\""), std::string::npos);
+}
+
+// Two files of one network, one delay apart: `diff` shows one line, and that line names the unit
+// and the setting; the keys keep the order a person reads in; two settings of one register have
+// captions of their own.
+TEST(SettingsFile, DiffOfTwoFilesNamesTheUnitAndTheSetting) {
+    const std::string before = SavedJson();
+    RegisterImage changed = rig::ThreeUnits();
+    SetRegisterValue(changed, reg::UnitBlock(2) + 4, 99);
+    SettingsRecord record = CaptureSettings(changed, Owned(), rig::Facts());
+    NameRegisters(record, changed);
+    const std::string after = SettingsToJson(record);
+    std::istringstream a(before);
+    std::istringstream b(after);
+    std::vector<std::string> differing;
+    for (std::string x, y; std::getline(a, x) && std::getline(b, y);)
+        if (x != y) differing.push_back(y);
+    ASSERT_EQ(differing.size(), 1u);
+    EXPECT_NE(differing[0].find("ЗОКТ-МР №2"), std::string::npos) << differing[0];
+    EXPECT_NE(differing[0].find("\"caption\": \"Задержка вкл. 1\", \"value\": \"99\""),
+              std::string::npos)
+        << differing[0];
+
+    std::vector<std::size_t> at;
+    for (const char* key : {"\"format\"", "\"version\"", "\"saved\"", "\"station\"", "\"port\"",
+                            "\"speed\"", "\"slave\"", "\"network\"", "\"units\""})
+        at.push_back(before.find(key));
+    EXPECT_TRUE(std::is_sorted(at.begin(), at.end()));
+    EXPECT_EQ(std::count(at.begin(), at.end(), std::string::npos), 0);
+
+    for (const UnitRecord& unit : record.units)
+        for (const RecordedRegister& r : unit.registers) {
+            std::set<std::string> captions;
+            for (const NamedValue& named : r.named)
+                EXPECT_TRUE(captions.insert(named.caption).second)
+                    << "register " << r.reg << ": " << named.caption << " twice";
+        }
 }
 
 TEST(SettingsFile, DamagedFilesAreRefusedWithWhatIsWrong) {

@@ -3,6 +3,7 @@
 // registers of the plan were written, each once, and their number is the one the question named.
 #include "WritePlan.h"
 #include "RecordsRig.h"
+#include "RussianCount.h"
 #include "ScriptedHost.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ TEST(WritePlan, FileWrittenThroughTheEngineChangesExactlyThePlannedRegisters) {
     EXPECT_TRUE(plan.unshowable.empty());
     // Configuration, four delays, start sources and blockings of three units.
     ASSERT_EQ(plan.writes.size(), 21u);
-    EXPECT_EQ(ConfirmationText(plan), "Будет изменено 21 параметров в 3 блоках. Продолжить?");
+    EXPECT_EQ(ConfirmationText(plan), "Будет изменён 21 параметр в 3 блоках. Продолжить?");
 
     RegisterImage shown = wanted;
     ApplyPlan(plan, shown);
@@ -134,6 +135,58 @@ TEST(WritePlan, AbsentOtherFirmwareAndUnshowableStayOut) {
     ASSERT_EQ(plan.unshowable.size(), 1u);
     EXPECT_EQ(plan.unshowable[0].reg, 0);
     EXPECT_EQ(plan.writes.size(), 6u); // four delays, start sources and blockings of the master
+}
+
+// Counts read as Russian: the noun and the verb agree with the number.
+TEST(WritePlan, CountsTakeTheirRussianForms) {
+    const std::pair<int, const char*> cases[] = {
+        {1, "1 параметр"},     {2, "2 параметра"},      {4, "4 параметра"},
+        {5, "5 параметров"},   {11, "11 параметров"},   {12, "12 параметров"},
+        {14, "14 параметров"}, {21, "21 параметр"},     {22, "22 параметра"},
+        {0, "0 параметров"},   {111, "111 параметров"}, {101, "101 параметр"},
+    };
+    for (const auto& [count, text] : cases)
+        EXPECT_EQ(Counted(count, kParameters), text);
+    WritePlan plan;
+    plan.writes.push_back({0, 4, 0xFFFF, 1});
+    EXPECT_EQ(ConfirmationText(plan), "Будет изменён 1 параметр в 1 блоке. Продолжить?");
+    plan.writes.push_back({1, 12, 0xFFFF, 1});
+    EXPECT_EQ(ConfirmationText(plan), "Будут изменены 2 параметра в 2 блоках. Продолжить?");
+}
+
+// A file saved for slave 7 on another port at 19200 with units 0-1, against slave 1 with four
+// units: every difference of the network is named, at the top and in the question.
+TEST(WritePlan, FileOfAnotherNetworkIsNamedBeforeWriting) {
+    SettingsRecord file = CaptureSettings(
+        rig::ThreeUnits(), Settings().owned,
+        {"2026-12-09T10:15:00.000+03:00", "KORVAN PRO 3.01", "/dev/ttyS1", 19200, 7});
+    file.units.resize(2);
+    RegisterImage now = rig::ThreeUnits();
+    now[byte::UnitCount] = 4;
+    const Comparison comparison = CompareSettings(file, now, Settings().pieces);
+    const std::vector<std::string> mismatch = NetworkMismatch(file, rig::Facts(), comparison);
+    EXPECT_EQ(mismatch, (std::vector<std::string>{
+                            "адрес ведомого: в файле 7, сейчас 1",
+                            "порт: в файле /dev/ttyS1, сейчас /dev/ttyUSB0",
+                            "скорость: в файле 19200 бит/с, сейчас 9600 бит/с",
+                            "в сети, но нет в файле: ЗОКТ-МР №2, ЗОКТ-МР №3",
+                        }));
+    WritePlan plan;
+    plan.writes.push_back({0, 4, 0xFFFF, 1});
+    const std::string question = ConfirmationText(plan, mismatch);
+    for (const std::string& line : mismatch)
+        EXPECT_NE(question.find(line), std::string::npos) << question;
+
+    file.slaveAddress = 1;
+    file.port = "/dev/ttyUSB0";
+    file.speed = 9600;
+    file.units = CaptureSettings(now, Settings().owned, rig::Facts()).units;
+    file.units.erase(file.units.begin() + 1);
+    file.units.push_back(file.units.back());
+    file.units.back().unit = 5;
+    EXPECT_EQ(NetworkMismatch(file, rig::Facts(), CompareSettings(file, now, Settings().pieces)),
+              (std::vector<std::string>{"в файле, но нет в сети: ЗОКТ-МР №5",
+                                        "в сети, но нет в файле: ЗОКТ-МР №1"}));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The traffic record, its texts and the CSV file, on synthetic exchanges.
 #include "ExchangeText.h"
+#include "RussianCsv.h"
 #include "TrafficCsv.h"
 #include "TrafficLog.h"
 #include "TrafficRecords.h"
@@ -113,15 +114,14 @@ TEST(TrafficLog, HoldsTenThousandExchanges) {
     EXPECT_EQ(log.Counters().requests, 10005);
 }
 
-TEST(TrafficCsv, QuotesOnlyWhatNeedsIt) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"чтение 0–95", "чтение 0–95"},
-        {"a,b", "\"a,b\""},
-        {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""},
-    };
-    for (const auto& [text, field] : cases)
-        EXPECT_EQ(CsvField(text), field);
+TEST(TrafficCsv, ReadsBackInTheRussianSpreadsheetDialect) {
+    const std::vector<std::string> fields{"чтение 0–95", "a;b", "say \"hi\"", "two\r\nlines",
+                                          "x,y",         "",    "\"; \"\n"};
+    const std::vector<std::vector<std::string>> read =
+        ReadRussianCsv(std::string(kCsvBom) + CsvRow(fields) + CsvRow({"1", "2"}));
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0], fields);
+    EXPECT_EQ(read[1], (std::vector<std::string>{"1", "2"}));
 }
 
 TEST(TrafficCsv, OneRowPerKeptExchangeOldestFirst) {
@@ -133,23 +133,24 @@ TEST(TrafficCsv, OneRowPerKeptExchangeOldestFirst) {
     std::ostringstream out;
     ASSERT_TRUE(WriteTrafficCsv(log, out));
 
-    std::vector<std::string> lines;
-    std::istringstream in(out.str());
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line.substr(0, line.size() - 1)); // without the CR
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "Время,Запрос,Ответ,\"Задержка, мс\",Смысл,Итог");
-    EXPECT_NE(lines[1].find(",01 06 00 5F 00 55,4.0,команда рег. 95 = 0x55,норма"),
-              std::string::npos)
-        << lines[1];
+    const std::vector<std::vector<std::string>> rows = ReadRussianCsv(out.str());
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"Время", "Запрос", "Ответ", "Задержка, мс",
+                                                 "Смысл", "Итог"}));
+    ASSERT_EQ(rows[1].size(), 6u);
+    EXPECT_EQ(
+        std::vector<std::string>(rows[1].begin() + 2, rows[1].end()),
+        (std::vector<std::string>{"01 06 00 5F 00 55", "4.0", "команда рег. 95 = 0x55", "норма"}));
     // A file read elsewhere and later: the date, milliseconds and the offset from UTC.
-    EXPECT_TRUE(std::regex_search(
-        lines[1], std::regex(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d,)")))
-        << lines[1];
+    EXPECT_TRUE(std::regex_match(
+        rows[1][0], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
+        << rows[1][0];
     // The saved reply is whole: 237 bytes, no cut mark.
-    EXPECT_NE(lines[2].find(",90.0,чтение 0–115,неверная длина"), std::string::npos);
-    EXPECT_EQ(lines[2].find("…"), std::string::npos);
-    EXPECT_EQ(std::count(lines[2].begin(), lines[2].end(), ' '), 7 + 236 + 1 + 1);
+    ASSERT_EQ(rows[2].size(), 6u);
+    EXPECT_EQ(rows[2][3], "90.0");
+    EXPECT_EQ(rows[2][5], "неверная длина");
+    EXPECT_EQ(rows[2][2].find("…"), std::string::npos);
+    EXPECT_EQ(std::count(rows[2][2].begin(), rows[2][2].end(), ' '), 236);
 }
 
 } // namespace
