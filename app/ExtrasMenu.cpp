@@ -59,6 +59,8 @@ void TWIN::ConnectExtrasMenu() {
                  [this] { OpenTrafficView(); });
     extras_->Add("JOURNAL_VIEW", QStringLiteral("Журнал событий"), QKeySequence(Qt::Key_F3),
                  [this] { OpenJournalView(); });
+    extras_->Add("BUS_SCAN", QStringLiteral("Поиск блоков на линии…"), QKeySequence(Qt::Key_F4),
+                 [this] { OpenBusScan(); });
     extras_->AddSeparator();
     extras_->Add("SAVE_SETTINGS", QStringLiteral("Сохранить настройки…"),
                  QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveSettings(); });

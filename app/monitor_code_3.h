@@ -116,6 +116,11 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     void OpenJournalView();
     korvan::JournalWindow* JournalView() const { return journalView_; }
 
+    // "Поиск блоков на линии": F4 anywhere in the window (an entry of the extras menu). The
+    // window borrows the port while it is open; ConnectToFound is its "Подключиться".
+    void OpenBusScan();
+    void ConnectToFound(int address, int baud);
+
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
 

@@ -48,6 +48,9 @@ class EventJournal final : public ExchangeObserver {
     void PortChanged(const QString& port);   // the operator picked another port
     void SpeedChanged(const QString& speed); // the operator picked another line speed
     void PortError(const QString& port, const QString& message);
+    // A bus scan ended with these finds (address, speed), and the unit then connected to.
+    void BusScanned(const std::vector<std::pair<int, int>>& finds, bool stopped);
+    void BusScanConnected(int address, int baud);
 
     const EventLog& Log() const { return log_; }
 

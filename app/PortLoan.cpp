@@ -1,0 +1,34 @@
+#include "PortLoan.h"
+
+#include <exception>
+
+namespace korvan {
+
+PortLoan::PortLoan(StationLink& link, const QString& why, std::function<void(int count)> received)
+    : link_(link), baud_(link.COMPORT.BaudRate()), polling_(link.SEND_TIM.isActive()),
+      engineRx_(link.COMPORT.OnRxChar) {
+    link_.SEND_TIM.stop();
+    link_.Engine.Restart(); // nothing of the old exchange is judged against the scan's bytes
+    link_.COMPORT.OnRxChar = [received = std::move(received)](TBComPort*, std::int32_t count) {
+        received(count);
+    };
+    link_.view_.ShowPortNote(why);
+}
+
+PortLoan::~PortLoan() {
+    link_.COMPORT.OnRxChar = engineRx_;
+    link_.view_.ShowPortNote(QString());
+    try {
+        if (!link_.COMPORT.IsOpen() || link_.COMPORT.BaudRate() != baud_) {
+            link_.COMPORT.Close();
+            link_.COMPORT.SetBaudRate(baud_);
+            link_.OpenPort();
+        }
+    } catch (...) {
+        if (polling_) link_.PortFailed(std::current_exception());
+        return;
+    }
+    if (polling_) link_.SEND_TIM.start();
+}
+
+} // namespace korvan
