@@ -19,7 +19,8 @@ PortLoan::~PortLoan() {
     link_.COMPORT.OnRxChar = engineRx_;
     link_.view_.ShowPortNote(QString());
     try {
-        if (!link_.COMPORT.IsOpen() || link_.COMPORT.BaudRate() != baud_) {
+        // A port the scan could not reopen stays closed: the next poll takes the failure path.
+        if (link_.COMPORT.IsOpen() && link_.COMPORT.BaudRate() != baud_) {
             link_.COMPORT.Close();
             link_.COMPORT.SetBaudRate(baud_);
             link_.OpenPort();

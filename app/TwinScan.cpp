@@ -60,3 +60,7 @@ void TWIN::ConnectToFound(int address, int baud) {
     Widgets.ctrl.SENDADR->ShowValue(QString::number(address));
     SENDADRChange();
 }
+
+void TWIN::CloseBusScan() {
+    delete findChild<scan::ScanWindow*>(QStringLiteral("BUS_SCAN"));
+}

@@ -120,6 +120,7 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     // window borrows the port while it is open; ConnectToFound is its "Подключиться".
     void OpenBusScan();
     void ConnectToFound(int address, int baud);
+    void CloseBusScan(); // gives the port back while the link is still there
 
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
