@@ -65,6 +65,8 @@ void TWIN::ConnectExtrasMenu() {
         extras_->Add("JOURNAL_FILE", QStringLiteral("Вести журнал в файле…"),
                      QKeySequence(Qt::CTRL | Qt::Key_J), [this] { ToggleJournalFile(); });
     journalFileAction_->setCheckable(true);
+    extras_->Add("BUS_SCAN", QStringLiteral("Поиск блоков на линии…"), QKeySequence(Qt::Key_F4),
+                 [this] { OpenBusScan(); });
     extras_->AddSeparator();
     extras_->Add("SAVE_SETTINGS", QStringLiteral("Сохранить настройки…"),
                  QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveSettings(); });

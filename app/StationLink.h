@@ -69,6 +69,8 @@ class StationLink : public QObject, private PollLine {
     void Close(); // no exception leaves it
 
   private:
+    friend class PortLoan; // the port lent to a bus scan (PortLoan.h)
+
     // What the engine reaches of its line.
     std::string SendAddressText() const override;
     void PortWrite(const std::uint8_t* data, int count) override;

@@ -64,6 +64,7 @@ TWIN::TWIN(QWidget* parent)
 // The port closes before the widgets go, so no receive event reaches a half-destroyed window;
 // the traffic view and the comparison go before the record and the engine they look at.
 TWIN::~TWIN() {
+    CloseBusScan();
     FormClose();
     delete journalFile_; // writes its last events; it reads the link's journal, which goes next
     delete compareView_;

@@ -125,6 +125,12 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     std::string StartJournalFile(const QString& path);
     korvan::JournalFile* JournalFileWriter() const { return journalFile_; }
 
+    // "Поиск блоков на линии": F4 anywhere in the window (an entry of the extras menu). The
+    // window borrows the port while it is open; ConnectToFound is its "Подключиться".
+    void OpenBusScan();
+    void ConnectToFound(int address, int baud);
+    void CloseBusScan(); // gives the port back while the link is still there
+
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
 

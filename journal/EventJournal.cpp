@@ -5,6 +5,8 @@
 #include "PollEngine.h"
 #include "WindowDescription.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <array>
 
@@ -356,6 +358,23 @@ void EventJournal::FileWriteStarted(const QString& text) {
 
 void EventJournal::FileWriteEnded(const QString& text, bool complete) {
     Add(kNetworkUnit, EventKind::Operator, EventSource::Station, text, !complete);
+}
+
+void EventJournal::BusScanned(const std::vector<std::pair<int, int>>& finds, bool stopped) {
+    QStringList where;
+    for (const auto& [address, baud] : finds)
+        where << QStringLiteral("адрес %1, скорость %2").arg(address).arg(baud);
+    QString text = QStringLiteral("Поиск блоков: найдено %1").arg(finds.size());
+    if (!where.isEmpty()) text += QStringLiteral(" (%1)").arg(where.join(QStringLiteral("; ")));
+    if (stopped) text += QStringLiteral(", поиск остановлен");
+    Add(kStationUnit, EventKind::Link, EventSource::Operator, text);
+}
+
+void EventJournal::BusScanConnected(int address, int baud) {
+    Add(kStationUnit, EventKind::Link, EventSource::Operator,
+        QStringLiteral("Поиск блоков: подключение к адресу %1, скорость %2")
+            .arg(address)
+            .arg(baud));
 }
 
 } // namespace korvan

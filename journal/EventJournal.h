@@ -68,6 +68,9 @@ class EventJournal final : public ExchangeObserver {
     // "Запись из файла <имя>: N параметров в M блоках", then how it ended.
     void FileWriteStarted(const QString& text);
     void FileWriteEnded(const QString& text, bool complete);
+    // A bus scan ended with these finds (address, speed), and the unit then connected to.
+    void BusScanned(const std::vector<std::pair<int, int>>& finds, bool stopped);
+    void BusScanConnected(int address, int baud);
 
     const EventLog& Log() const { return log_; }
 

@@ -45,6 +45,7 @@ enum class DropCause : std::uint8_t {
     PortChanged,    // the operator picked another port
     AddressChanged, // the operator picked another slave address
     LinkLost,       // the unit stopped answering: commands and write jobs do not outlive it
+    BusScan,        // the port was lent to a search for units on the line
 };
 
 // "связь с портом потеряна": the words the window and the journal give a cause.
@@ -58,6 +59,8 @@ inline const char* DropCauseWords(DropCause cause) {
         return "выбран другой адрес прибора";
     case DropCause::LinkLost:
         return "связь потеряна";
+    case DropCause::BusScan:
+        return "поиск блоков на линии";
     }
     return "";
 }

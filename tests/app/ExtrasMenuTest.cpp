@@ -43,6 +43,7 @@ TEST_F(ExtrasMenuTest, EveryEntryHasItsKeyAndTheWindowTakesIt) {
         {"Обмен — журнал", QKeySequence(Qt::Key_F2)},
         {"Журнал событий", QKeySequence(Qt::Key_F3)},
         {"Вести журнал в файле…", QKeySequence(Qt::CTRL | Qt::Key_J)},
+        {"Поиск блоков на линии…", QKeySequence(Qt::Key_F4)},
         {"Сохранить настройки…", QKeySequence(Qt::CTRL | Qt::Key_S)},
         {"Сравнить с файлом…", QKeySequence(Qt::CTRL | Qt::Key_O)},
         {"Отчёт наладки…", QKeySequence(Qt::CTRL | Qt::Key_P)},
