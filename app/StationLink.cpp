@@ -145,6 +145,7 @@ void StationLink::PortFailed(const std::string& cause) {
     // box's "restart the program" thus only holds when the device does not come back.
     lostPort_ = COMPORT.Port();
     lostSerial_ = openSerial_;
+    netRetry_.Watch();
     view_.ShowPortNote(
         QStringLiteral("Порт %1 потерян (%2). Он будет открыт снова, как только появится.")
             .arg(PortName(lostPort_), QString::fromStdString(cause)));
