@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -107,22 +108,29 @@ class NetPortE2ETest : public ::testing::Test {
         server_.waitForFinished();
     }
 
-    // As the operator: the last item of the list, the address typed, the mode, Enter.
+    // As the operator: the last item of the list, the address typed, the mode, Enter. The window
+    // runs its own event loop, so it is filled in from a timer inside that loop.
     void ChooseNetworkPort(int mode) {
+        bool typed = false;
+        bool focused = false;
+        QTimer operatorHand;
+        operatorHand.setInterval(50);
+        QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+            auto* dialog = dynamic_cast<NetPortDialog*>(QApplication::activeModalWidget());
+            if (typed || !dialog || !dialog->isVisible()) return;
+            typed = true;
+            auto* address = dialog->findChild<QLineEdit*>("NetAddress");
+            focused = dialog->focusWidget() == address;
+            QTest::keyClicks(address, QStringLiteral("127.0.0.1:%1").arg(port_));
+            dialog->findChild<QComboBox*>("NetMode")->setCurrentIndex(mode);
+            QTest::keyClick(address, Qt::Key_Return);
+        });
+        operatorHand.start();
         QComboBox* com = Control<QComboBox>("COM");
         com->setCurrentIndex(com->count() - 1);
-        NetPortDialog* dialog = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                return (dialog = dynamic_cast<NetPortDialog*>(QApplication::activeModalWidget()));
-            },
-            kWaitMs));
-        auto* address = dialog->findChild<QLineEdit*>("NetAddress");
-        ASSERT_TRUE(address->hasFocus());
-        QTest::keyClicks(address, QStringLiteral("127.0.0.1:%1").arg(port_));
-        dialog->findChild<QComboBox*>("NetMode")->setCurrentIndex(mode);
-        QTest::keyClick(address, Qt::Key_Return);
-        ASSERT_TRUE(QTest::qWaitFor([] { return !QApplication::activeModalWidget(); }, kWaitMs));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return typed && !QApplication::activeModalWidget(); }, kWaitMs));
+        EXPECT_TRUE(focused) << "the keyboard was not in the address";
     }
 
     template <class T> T* Control(const QString& name) const {
@@ -213,7 +221,11 @@ TEST_F(NetPortE2ETest, GatewayForwardsToTheUnitAndItsNoAnswerExceptionLosesTheLi
         [&] {
             return traffic.Counters().Of(ExchangeVerdict::Exception) >= 3 && Online() == kYellow;
         },
-        kWaitMs));
+        kWaitMs))
+        << "address " << Control<QLineEdit>("SENDADR")->text().toStdString() << ", exceptions "
+        << traffic.Counters().Of(ExchangeVerdict::Exception) << ", last verdict "
+        << static_cast<int>(traffic.At(traffic.End() - 1).verdict) << ", gateway said "
+        << server_.readAllStandardError().right(600).toStdString();
     const ExchangeRecord& last = traffic.At(traffic.End() - 1);
     EXPECT_EQ(last.verdict, ExchangeVerdict::Exception);
     EXPECT_EQ(last.exceptionCode, 0x0B);

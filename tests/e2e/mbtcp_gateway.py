@@ -42,11 +42,20 @@ class ForwardedUnit:
                 raise IOError(f"unit {self.unit}: {reply}")
 
 
+class GatewayContext(ModbusServerContext):
+    """Takes requests for every unit id (pymodbus drops a frame for a unit it does not list,
+    unless the list holds 0, the id of "any unit" in Modbus TCP); a unit that is not there then
+    gets 0x0B."""
+
+    def slaves(self):
+        return [0] + super().slaves()
+
+
 async def main():
     port, device = int(sys.argv[1]), sys.argv[2]
     client = ModbusSerialClient(port=device, baudrate=9600, timeout=1)
     client.connect()
-    context = ModbusServerContext(slaves={1: ForwardedUnit(client, 1)}, single=False)
+    context = GatewayContext(slaves={1: ForwardedUnit(client, 1)}, single=False)
     server = await StartAsyncTcpServer(context, address=("127.0.0.1", port), defer_start=True)
     serving = asyncio.ensure_future(server.serve_forever())
     await server.serving
