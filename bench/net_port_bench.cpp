@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     if (!pictures.isEmpty()) {
         NetPortDialog dialog(serial.win.get());
         dialog.show();
-        QTest::qWaitForWindowExposed(&dialog);
+        if (!QTest::qWaitForWindowExposed(&dialog))
+            std::fprintf(stderr, "the dialog did not show\n");
         QTest::keyClicks(dialog.findChild<QLineEdit*>("NetAddress"),
                          QStringLiteral("127.0.0.1:%1").arg(port), Qt::NoModifier, 20);
         QTest::qWait(300);
