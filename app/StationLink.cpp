@@ -179,6 +179,12 @@ void StationLink::PortFailed(const std::string& cause) {
 void StationLink::AwaitPort(const std::string& port) {
     lostPort_ = port;
     lostSerial_.clear();
+    // A network port is connected to away from the window thread: a host that does not answer
+    // would hold the window for the connect's time at every try.
+    if (port.find("://") != std::string::npos) {
+        netRetry_.Watch();
+        return;
+    }
     // A machine without serial ports tries an empty name: there is nothing to wait for.
     if (!port.empty()) retry_.start();
 }

@@ -7,6 +7,7 @@
 
 #include "BCPort.h"
 #include "EventJournal.h"
+#include "NetPortRetry.h"
 #include "PollEngine.h"
 #include "TrafficLog.h"
 
@@ -100,6 +101,9 @@ class StationLink : public QObject, private PollLine {
     std::string lostPort_;   // the port whose device failed, until it opens again
     std::string openSerial_; // USB serial number of the open port's device, if any
     std::string lostSerial_; // the same of the lost port's
+    // A lost network port is not listed as a device: it is tried again every 2 s instead.
+    NetPortRetry netRetry_{[this] { return lostPort_; },
+                           [this](const std::string& port) { PortsListed({port}); }};
 };
 
 } // namespace korvan

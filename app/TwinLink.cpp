@@ -1,5 +1,6 @@
 // TWIN: the link settings the operator chooses (port, speed, slave address), start-up and
 // closing. The line itself is StationLink's.
+#include "NetPortDialog.h"
 #include "PortList.h"
 #include "WindowThread.h"
 #include "monitor_code_3.h"
@@ -32,8 +33,9 @@ void TWIN::FormCreate() {
     }
     SetPortItems(com, ports, false);
     {
+        // The last serial port: "Сетевой порт…" after it is never chosen at start.
         const QSignalBlocker quiet(com);
-        com->setCurrentIndex(com->count() - 1);
+        com->setCurrentIndex(static_cast<int>(ports.size()) - 1);
     }
     Link.OpenAtStart(SelectedPort(com), ports.empty() ? kNoPortsCause : "");
     LayoutPanels();
@@ -42,7 +44,31 @@ void TWIN::FormCreate() {
 }
 
 void TWIN::COMChange() {
-    Link.ChangePort(SelectedPort(Widgets.ctrl.COM));
+    TDropList* com = Widgets.ctrl.COM;
+    if (NetworkPortItemSelected(com)) {
+        // Asked from the event loop, not inside the list's own signal.
+        QMetaObject::invokeMethod(
+            this, [this] { ChooseNetworkPort(); }, Qt::QueuedConnection);
+        return;
+    }
+    Link.ChangePort(SelectedPort(com));
+    Widgets.ctrl.PCSPD->setToolTip(SpeedListHint(Link.COMPORT.Port()));
+}
+
+// "Сетевой порт…": the port typed and connected is listed and opened; "Отмена" goes back to the
+// port that was open.
+void TWIN::ChooseNetworkPort() {
+    TDropList* com = Widgets.ctrl.COM;
+    const std::string previous = Link.COMPORT.Port();
+    const std::optional<std::string> port = AskNetworkPort(this);
+    if (!port) {
+        SelectPort(com, previous);
+        return;
+    }
+    AddNetworkPort(com, *port);
+    SelectPort(com, *port);
+    Link.ChangePort(*port);
+    Widgets.ctrl.PCSPD->setToolTip(SpeedListHint(Link.COMPORT.Port()));
 }
 
 // Devices came or went: the list follows; the selected port stays selected and is not reopened,

@@ -74,6 +74,7 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     void PCSPDChange();
     void FormClose();
     void RefreshPortList();
+    void ChooseNetworkPort();
     void SEND_TIMTimer();
     void COMPORTRxChar(korvan::TBComPort* Sender, std::int32_t Count);
     void TIMEOUTTimer();

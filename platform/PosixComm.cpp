@@ -131,8 +131,8 @@ void CommDevice::CloseDescriptors() {
 
 namespace {
 
-std::shared_ptr<CommDevice> FindDevice(HANDLE handle) {
-    auto device = HandleTable::Instance().FindAs<CommDevice>(handle);
+std::shared_ptr<CommHandle> FindDevice(HANDLE handle) {
+    auto device = HandleTable::Instance().FindAs<CommHandle>(handle);
     if (!device) SetLastError(ERROR_INVALID_HANDLE);
     return device;
 }
@@ -168,6 +168,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     if (!fileName) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     if (creationDisposition != OPEN_EXISTING)
         return Fail(ERROR_NOT_SUPPORTED, INVALID_HANDLE_VALUE);
+    if (std::strstr(fileName, "://")) return OpenNetworkPort(fileName);
     int flags = O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
     const bool reading = desiredAccess & GENERIC_READ;
     const bool writing = desiredAccess & GENERIC_WRITE;

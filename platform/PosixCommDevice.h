@@ -8,6 +8,7 @@
 // descriptor) and moves the transfer on; any call on the device does the same.
 #pragma once
 
+#include "PosixCommHandle.h"
 #include "PosixObjects.h"
 #include "PosixPortClaim.h"
 #include "RxPacer.h"
@@ -19,8 +20,6 @@
 
 namespace korvan::posix {
 
-enum TransferKind { kRead = 1, kWrite = 2, kWait = 3 };
-
 inline constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 inline constexpr DWORD kKnownEvents =
     EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | kModemEvents | EV_BREAK | EV_ERR | EV_RX80FULL;
@@ -28,19 +27,11 @@ inline constexpr DWORD kDefaultQueue = 4096;
 // Modem lines have no interruptible change notification, so they are sampled while someone
 // waits for their events.
 inline constexpr auto kModemSamplePeriod = std::chrono::milliseconds(20);
-inline constexpr ULONG_PTR kFailedFlag = 0xE0000000u;
 
 // Start bit, data bits, parity bit, stop bits.
 inline int BitsPerCharacter(const DCB& dcb) {
     return 1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) +
            (dcb.StopBits == ONESTOPBIT ? 1 : 2);
-}
-
-inline ULONG_PTR EncodeStatus(DWORD error) {
-    return error == 0 ? 0 : (kFailedFlag | error);
-}
-inline DWORD DecodeStatus(ULONG_PTR status) {
-    return static_cast<DWORD>(status & 0xFFFFu);
 }
 
 // No modem lines or line counters on this device (a pseudo-terminal, for example).
@@ -75,38 +66,7 @@ inline DWORD OpenError(int error) {
     }
 }
 
-struct Transfer {
-    bool active = false;
-    OVERLAPPED* overlapped = nullptr;
-    std::shared_ptr<Event> event;
-};
-
-struct ReadTransfer : Transfer {
-    BYTE* buffer = nullptr;
-    DWORD count = 0;
-    DWORD done = 0;
-    bool returnAtOnce = false;      // interval MAXDWORD, both totals 0
-    bool returnOnFirstByte = false; // interval and multiplier MAXDWORD, a finite constant
-    DWORD interval = 0;             // 0: no limit between two bytes
-    Clock::time_point deadline = Clock::time_point::max();
-    Clock::time_point lastByte;
-};
-
-struct WriteTransfer : Transfer {
-    const BYTE* buffer = nullptr;
-    DWORD count = 0;
-    DWORD done = 0;
-    Clock::time_point deadline = Clock::time_point::max();
-    Clock::time_point drainCheck;
-};
-
-struct WaitTransfer : Transfer {
-    DWORD* eventMask = nullptr;
-};
-
-class CommDevice final : public Object,
-                         public IoSource,
-                         public std::enable_shared_from_this<CommDevice> {
+class CommDevice final : public CommHandle, public std::enable_shared_from_this<CommDevice> {
   public:
     CommDevice(int fd, bool terminal, PortClaim claim)
         : fd_(fd), terminal_(terminal), claim_(std::move(claim)) {
@@ -133,22 +93,23 @@ class CommDevice final : public Object,
 
     // ---- Win32 calls, each under the device's lock ----
 
-    BOOL Setup(DWORD inQueue, DWORD outQueue);
-    BOOL GetState(DCB* dcb);
-    BOOL SetState(const DCB* dcb);
-    BOOL GetTimeouts(COMMTIMEOUTS* timeouts);
-    BOOL SetTimeouts(const COMMTIMEOUTS* timeouts);
-    BOOL GetMask(DWORD* mask);
-    BOOL SetMask(DWORD mask);
-    BOOL StartWait(DWORD* eventMask, OVERLAPPED* overlapped);
-    BOOL StartRead(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped);
-    BOOL StartWrite(const void* buffer, DWORD count, DWORD* written, OVERLAPPED* overlapped);
-    BOOL Result(OVERLAPPED* overlapped, DWORD* transferred);
-    bool Pending(const OVERLAPPED* overlapped);
-    BOOL ClearError(DWORD* errors, COMSTAT* stat);
-    BOOL ModemStatus(DWORD* status);
-    BOOL Escape(DWORD function);
-    BOOL Purge(DWORD flags);
+    BOOL Setup(DWORD inQueue, DWORD outQueue) override;
+    BOOL GetState(DCB* dcb) override;
+    BOOL SetState(const DCB* dcb) override;
+    BOOL GetTimeouts(COMMTIMEOUTS* timeouts) override;
+    BOOL SetTimeouts(const COMMTIMEOUTS* timeouts) override;
+    BOOL GetMask(DWORD* mask) override;
+    BOOL SetMask(DWORD mask) override;
+    BOOL StartWait(DWORD* eventMask, OVERLAPPED* overlapped) override;
+    BOOL StartRead(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped) override;
+    BOOL StartWrite(const void* buffer, DWORD count, DWORD* written,
+                    OVERLAPPED* overlapped) override;
+    BOOL Result(OVERLAPPED* overlapped, DWORD* transferred) override;
+    bool Pending(const OVERLAPPED* overlapped) override;
+    BOOL ClearError(DWORD* errors, COMSTAT* stat) override;
+    BOOL ModemStatus(DWORD* status) override;
+    BOOL Escape(DWORD function) override;
+    BOOL Purge(DWORD flags) override;
 
   private:
     bool CommUsable();

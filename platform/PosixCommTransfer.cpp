@@ -194,14 +194,7 @@ BOOL CommDevice::PlainTransfer(ssize_t result, DWORD* count) {
 }
 
 void CommDevice::Complete(Transfer& transfer, DWORD error, DWORD bytes) {
-    if (!transfer.active) return;
-    transfer.active = false;
-    transfer.overlapped->InternalHigh = bytes;
-    transfer.overlapped->Internal = EncodeStatus(error);
-    transfer.overlapped = nullptr;
-    std::shared_ptr<Event> event = std::move(transfer.event);
-    event->Unbind();
-    event->Set();
+    CompleteTransfer(transfer, error, bytes);
 }
 
 void CommDevice::Progress(Clock::time_point now) {

@@ -74,11 +74,14 @@ TBComPort::~TBComPort() {
 
 bool TBComPort::Open() {
     if (FIsOpen) return true;
-    const std::string path = std::string(kDevicePathPrefix) + FPort;
+    // A network port ("tcp://host:port") is named as it is; a serial port by its device path.
+    const bool network = FPort.find("://") != std::string::npos;
+    const std::string path = network ? FPort : std::string(kDevicePathPrefix) + FPort;
     FHandle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED, nullptr);
     if (FHandle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
+        if (network) Raise(kNoConnection, LastErrorDetail());
         if (error == ERROR_FILE_NOT_FOUND) Raise(kNoSuchPort);
         if (error == ERROR_ACCESS_DENIED) Raise(kPortBusy, LastErrorDetail());
         // The system refused us the device itself, not because someone else holds it.

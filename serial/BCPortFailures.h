@@ -17,6 +17,7 @@ inline constexpr char kNoPermission[] =
 inline constexpr char kStaleLock[] =
     "Порт заблокирован устаревшим файлом блокировки другого пользователя";
 inline constexpr char kDeviceGone[] = "устройство отключено";
+inline constexpr char kNoConnection[] = "Нет соединения с сетевым портом";
 inline constexpr char kWriteFailed[] = "Ошибка записи в порт";
 inline constexpr char kReadFailed[] = "Ошибка чтения из порта";
 inline constexpr char kPurgeCommFailed[] = "Ошибка функции PurgeComm";

@@ -16,7 +16,10 @@ constexpr int kReadDirection = 1;
 
 // A transfer failed: the device has gone, or nothing more is known.
 [[noreturn]] void RaiseTransferFailure(const char* message) {
-    Raise(message, GetLastError() == ERROR_DEVICE_NOT_CONNECTED ? kDeviceGone : "");
+    if (GetLastError() != ERROR_DEVICE_NOT_CONNECTED) Raise(message);
+    // A network port tells how its connection ended; a serial device is simply gone.
+    const std::string detail = LastErrorDetail();
+    Raise(message, detail.empty() ? kDeviceGone : detail);
 }
 
 } // namespace

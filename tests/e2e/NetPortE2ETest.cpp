@@ -1,0 +1,233 @@
+// The station through a serial device server: ser2net, started for real, bridges a TCP port to
+// korvan-sim's line (plain TCP and RFC 2217), and a Modbus TCP gateway made of pymodbus forwards
+// to it. The station first opens a decoy simulator as its serial port (it opens the last port of
+// its list at start), then the operator chooses "Сетевой порт…" and types the address.
+#include "E2ETestSupport.h"
+#include "NetPortDialog.h"
+#include "PosixNetConnect.h"
+#include "SimulatorProcess.h"
+#include "monitor_code_3.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace korvan;
+using korvan::e2e::ShownMessages;
+
+namespace {
+
+constexpr int kWaitMs = 15000;
+
+// A TCP port on the loopback that nobody listens on at this moment.
+int FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t length = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+class NetPortE2ETest : public ::testing::Test {
+  protected:
+    void SetUp() override { ShownMessages().clear(); }
+
+    void TearDown() override {
+        win_.reset();
+        StopServer();
+        EXPECT_EQ(unit_.Stop(), 0);
+        EXPECT_EQ(decoy_.Stop(), 0);
+    }
+
+    // The decoy the window opens at start, the unit behind the server, and the window.
+    void StartRig(const QStringList& unitOptions = {}) {
+        ASSERT_EQ(decoy_.Start(QStringLiteral("/dev/ttyZZZNET%1").arg(getpid()), {}), "");
+        unitLink_ = dir_.filePath(QStringLiteral("ttyUNIT"));
+        ASSERT_EQ(unit_.Start(unitLink_, unitOptions), "");
+        unit_.Command("set 3 0");
+        win_ = std::make_unique<TWIN>();
+        ASSERT_TRUE(win_->Link.SEND_TIM.isActive()) << "the decoy did not open";
+        win_->ShowAtStart();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(win_.get()));
+        port_ = FreePort();
+    }
+
+    // ser2net in plain TCP ("tcp") or RFC 2217 ("telnet(rfc2217),tcp") mode at 9600 8N1.
+    void StartSer2net(const char* accepter) {
+        const QString config = QStringLiteral("connection: &unit\n"
+                                              "  accepter: %1,127.0.0.1,%2\n"
+                                              "  connector: serialdev,%3,9600n81,local\n"
+                                              "  options:\n"
+                                              "    kickolduser: true\n")
+                                   .arg(QString::fromUtf8(accepter))
+                                   .arg(port_)
+                                   .arg(unitLink_);
+        server_.start(QStringLiteral("ser2net"),
+                      {"-n", "-u", "-P", dir_.filePath("ser2net.pid"), "-Y", config});
+        ASSERT_TRUE(server_.waitForStarted());
+        WaitUntilListening();
+    }
+
+    void StartGateway() {
+        server_.start(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral(KORVAN_E2E_DIR "/mbtcp_gateway.py"), QString::number(port_),
+                       unitLink_});
+        ASSERT_TRUE(server_.waitForStarted());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return server_.canReadLine(); }, kWaitMs));
+        ASSERT_EQ(server_.readLine().trimmed(), "ready");
+    }
+
+    void WaitUntilListening() {
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] {
+                std::string cause;
+                const int fd =
+                    posix::ConnectTcp("127.0.0.1", port_, std::chrono::seconds(1), cause);
+                if (fd >= 0) close(fd);
+                return fd >= 0;
+            },
+            kWaitMs));
+    }
+
+    void StopServer() {
+        if (server_.state() == QProcess::NotRunning) return;
+        server_.kill();
+        server_.waitForFinished();
+    }
+
+    // As the operator: the last item of the list, the address typed, the mode, Enter. The window
+    // runs its own event loop, so it is filled in from a timer inside that loop.
+    void ChooseNetworkPort(int mode) {
+        bool typed = false;
+        bool focused = false;
+        QTimer operatorHand;
+        operatorHand.setInterval(50);
+        QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+            auto* dialog = dynamic_cast<NetPortDialog*>(QApplication::activeModalWidget());
+            if (typed || !dialog || !dialog->isVisible()) return;
+            typed = true;
+            auto* address = dialog->findChild<QLineEdit*>("NetAddress");
+            focused = dialog->focusWidget() == address;
+            QTest::keyClicks(address, QStringLiteral("127.0.0.1:%1").arg(port_));
+            dialog->findChild<QComboBox*>("NetMode")->setCurrentIndex(mode);
+            QTest::keyClick(address, Qt::Key_Return);
+        });
+        operatorHand.start();
+        QComboBox* com = Control<QComboBox>("COM");
+        com->setCurrentIndex(com->count() - 1);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return typed && !QApplication::activeModalWidget(); }, kWaitMs));
+        EXPECT_TRUE(focused) << "the keyboard was not in the address";
+    }
+
+    template <class T> T* Control(const QString& name) const {
+        T* control = win_->findChild<T*>(name);
+        if (!control) throw std::runtime_error("no control " + name.toStdString());
+        return control;
+    }
+    Colour Online() const { return Control<TIndicator>("ONLINE")->colour(); }
+    long UnitFrames() const { return unit_.ReceivedFrames().total; }
+    // Polling reaches the unit behind the server and its replies are good.
+    bool WaitForUnit() {
+        const long before = UnitFrames();
+        return QTest::qWaitFor([&] { return UnitFrames() > before + 1 && Online() == kGreen; },
+                               kWaitMs);
+    }
+    QString Name(const char* scheme) const {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QString::fromUtf8(scheme)).arg(port_);
+    }
+
+    QTemporaryDir dir_;
+    e2e::SimulatorProcess decoy_;
+    e2e::SimulatorProcess unit_;
+    QString unitLink_;
+    QProcess server_;
+    int port_ = 0;
+    std::unique_ptr<TWIN> win_;
+};
+
+} // namespace
+
+TEST_F(NetPortE2ETest, RawTcpThroughSer2netPollsWritesAndReconnectsAfterARestart) {
+    ASSERT_NO_FATAL_FAILURE(StartRig());
+    ASSERT_NO_FATAL_FAILURE(StartSer2net("tcp"));
+    ASSERT_NO_FATAL_FAILURE(ChooseNetworkPort(0));
+    EXPECT_EQ(Control<QComboBox>("COM")->currentText(), Name("tcp"));
+    EXPECT_EQ(win_->Link.COMPORT.Port(), Name("tcp").toStdString());
+    EXPECT_FALSE(Control<QComboBox>("PCSPD")->toolTip().isEmpty());
+    ASSERT_TRUE(WaitForUnit());
+
+    QTest::mouseClick(Control<TIndicator>("OUT1_0"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return unit_.Get(3) == 1; }, kWaitMs));
+
+    // The server goes: one box with the cause, the link-lost look.
+    StopServer();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !ShownMessages().empty(); }, kWaitMs));
+    ASSERT_EQ(ShownMessages().size(), 1u);
+    EXPECT_TRUE(ShownMessages()[0].text.ends_with(": соединение закрыто сервером"))
+        << ShownMessages()[0].text;
+    EXPECT_EQ(Online(), kYellow);
+    // Back: the station reconnects by itself and polls again, with no second box.
+    ASSERT_NO_FATAL_FAILURE(StartSer2net("tcp"));
+    EXPECT_TRUE(WaitForUnit());
+    EXPECT_EQ(ShownMessages().size(), 1u);
+    EXPECT_EQ(Control<QComboBox>("COM")->currentText(), Name("tcp"));
+}
+
+TEST_F(NetPortE2ETest, Rfc2217SpeedChangeReachesTheUnitsLine) {
+    ASSERT_NO_FATAL_FAILURE(StartRig({"--baud", "19200"}));
+    ASSERT_NO_FATAL_FAILURE(StartSer2net("telnet(rfc2217),tcp"));
+    ASSERT_NO_FATAL_FAILURE(ChooseNetworkPort(1));
+    EXPECT_EQ(Control<QComboBox>("COM")->currentText(), Name("rfc2217"));
+    EXPECT_TRUE(Control<QComboBox>("PCSPD")->toolTip().isEmpty());
+    // At 9600 the unit at 19200 hears only garbage.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return unit_.Command("stats").find("garbled=0") == std::string::npos; }, kWaitMs));
+    EXPECT_EQ(UnitFrames(), 0);
+
+    Control<QComboBox>("PCSPD")->setCurrentIndex(4); // "19200"
+    EXPECT_TRUE(WaitForUnit());
+    EXPECT_TRUE(ShownMessages().empty());
+}
+
+TEST_F(NetPortE2ETest, GatewayForwardsToTheUnitAndItsNoAnswerExceptionLosesTheLink) {
+    ASSERT_NO_FATAL_FAILURE(StartRig());
+    port_ = FreePort();
+    ASSERT_NO_FATAL_FAILURE(StartGateway());
+    ASSERT_NO_FATAL_FAILURE(ChooseNetworkPort(2));
+    EXPECT_EQ(Control<QComboBox>("COM")->currentText(), Name("mbtcp"));
+    ASSERT_TRUE(WaitForUnit());
+
+    // Slave 5 is behind no one: the gateway answers 0x0B, a failed exchange each time.
+    auto* address = Control<QLineEdit>("SENDADR");
+    address->selectAll();
+    QTest::keyClicks(address, QStringLiteral("5"));
+    QTest::keyClick(address, Qt::Key_Return);
+    const TrafficLog& traffic = win_->Link.Traffic;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return traffic.Counters().Of(ExchangeVerdict::Exception) >= 3 && Online() == kYellow;
+        },
+        kWaitMs))
+        << "address " << Control<QLineEdit>("SENDADR")->text().toStdString() << ", exceptions "
+        << traffic.Counters().Of(ExchangeVerdict::Exception) << ", last verdict "
+        << static_cast<int>(traffic.At(traffic.End() - 1).verdict) << ", gateway said "
+        << server_.readAllStandardError().right(600).toStdString();
+    const ExchangeRecord& last = traffic.At(traffic.End() - 1);
+    EXPECT_EQ(last.verdict, ExchangeVerdict::Exception);
+    EXPECT_EQ(last.exceptionCode, 0x0B);
+    EXPECT_TRUE(ShownMessages().empty());
+}
