@@ -179,7 +179,6 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     PortClaim claim;
     if (shareMode == 0) {
         if (int error = ClaimDevice(fd, fileName, claim)) {
-            close(fd);
             SetLastErrorDetail(claim.refusal);
             return Fail(error == ESTALE ? ERROR_LOCK_VIOLATION : OpenError(error),
                         INVALID_HANDLE_VALUE);
