@@ -14,9 +14,10 @@ namespace {
 constexpr int kWriteDirection = 0;
 constexpr int kReadDirection = 1;
 
-// A transfer failed: the device has gone, or nothing more is known.
+// A transfer failed: the device has gone or failed, or nothing more is known.
 [[noreturn]] void RaiseTransferFailure(const char* message) {
-    Raise(message, GetLastError() == ERROR_DEVICE_NOT_CONNECTED ? kDeviceGone : "");
+    const char* cause = DeviceCause(GetLastError());
+    Raise(message, cause ? cause : "");
 }
 
 } // namespace
@@ -50,6 +51,7 @@ struct TBComPort::PortTransfer {
 
     OVERLAPPED Overlapped;
     int Direction;
+    DWORD Requested = 0;
     std::atomic<bool>* Borrowed = nullptr;
 };
 std::int32_t TBComPort::Write(const void* Buffer, std::int32_t Count) {
@@ -66,6 +68,7 @@ std::int32_t TBComPort::Read(void* Buffer, std::int32_t Count) {
 
 void TBComPort::StartWrite(const void* Buffer, std::int32_t Count, PortTransfer& Transfer) {
     Transfer.Direction = kWriteDirection;
+    Transfer.Requested = static_cast<DWORD>(Count);
     DWORD immediate = 0;
     if (Count < 0 ||
         (!WriteFile(FHandle, Buffer, static_cast<DWORD>(Count), &immediate, &Transfer.Overlapped) &&
@@ -88,6 +91,10 @@ std::int32_t TBComPort::WaitTransfer(PortTransfer& Transfer) {
     DWORD count = 0;
     if (WaitForSingleObject(Transfer.Overlapped.hEvent, INFINITE) == WAIT_OBJECT_0 &&
         GetOverlappedResult(FHandle, &Transfer.Overlapped, &count, FALSE)) {
+        // A write ends short only when its timeout ran out: the line is not sending.
+        if (Transfer.Direction == kWriteDirection && count < Transfer.Requested) {
+            Raise(kWriteFailed, kTxStalled);
+        }
         return static_cast<std::int32_t>(count);
     }
     RaiseTransferFailure(Transfer.Direction == kWriteDirection ? kWriteFailed : kReadFailed);
