@@ -230,14 +230,20 @@ namespace {
 // short grace holds the port (a program that takes no lock, or one that took it before us).
 pid_t LastingHolder(const struct stat& node) {
     constexpr auto kGrace = std::chrono::milliseconds(100);
-    constexpr timespec kLookAgain{0, 2'000'000};
+    constexpr timespec kLookAgain{0, 5'000'000};
     const auto giveUp = std::chrono::steady_clock::now() + kGrace;
+    const long ptyIndex = PtyIndex(node.st_rdev);
     pid_t holder = ProcessHolding(node);
-    while (holder != 0 && std::chrono::steady_clock::now() < giveUp) {
-        nanosleep(&kLookAgain, nullptr);
+    while (holder != 0) {
+        // Only the one found is looked at again: a look through all of /proc costs far more.
+        const std::string pid = std::to_string(holder);
+        while (ProcessHolds(pid, node, ptyIndex)) {
+            if (std::chrono::steady_clock::now() >= giveUp) return holder;
+            nanosleep(&kLookAgain, nullptr);
+        }
         holder = ProcessHolding(node);
     }
-    return holder;
+    return 0;
 }
 
 } // namespace
