@@ -51,6 +51,8 @@ StationLink::StationLink(LinkView& view)
     COMPORT.SetByteSize(bs8);
     COMPORT.SetParity(paNone);
     COMPORT.SetStopBits(sb1);
+    // A write waits no longer than its characters take at the line's speed, plus a margin.
+    COMPORT.Timeouts().SetWriteTotalMultiplier(COMPORT.CharacterTimeMs());
     COMPORT.SetInBufSize(2048);
     COMPORT.SetOutBufSize(2048);
     COMPORT.SetPort("COM3");
@@ -108,6 +110,7 @@ void StationLink::ChangeSpeed(int index, const QString& text) {
         COMPORT.Close();
         if (index >= 0 && index < static_cast<int>(kLineSpeeds.size())) {
             COMPORT.SetBaudRate(kLineSpeeds[index].rate);
+            COMPORT.Timeouts().SetWriteTotalMultiplier(COMPORT.CharacterTimeMs());
             SEND_TIM.setInterval(kLineSpeeds[index].intervalMs);
             TIMEOUT.setInterval(kLineSpeeds[index].intervalMs);
             Journal.SpeedChanged(text);

@@ -18,19 +18,18 @@
 
 namespace korvan::posix {
 
-// Makes the terminal ready; errno on failure.
-int CommDevice::Prepare() {
+DWORD CommDevice::Prepare() {
     if (!terminal_) return 0;
-    if (int error = SetRawMode(fd_)) return error;
+    if (int error = SetRawMode(fd_)) return error == EIO ? LineFailure(error) : ERROR_BAD_COMMAND;
     // A freshly opened port starts with an empty input queue.
     tcflush(fd_, TCIFLUSH);
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_ < 0) return errno;
+    if (epoll_ < 0) return OpenError(errno);
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLET;
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &ev) < 0) return errno;
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &ev) < 0) return OpenError(errno);
     readMoved_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (readMoved_ < 0) return errno;
+    if (readMoved_ < 0) return OpenError(errno);
     int lines = 0;
     hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
     modemLines_ = lines;
@@ -74,8 +73,9 @@ BOOL CommDevice::SetState(const DCB* dcb) {
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
     if (int error = SetLineFormat(fd_, dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits)) {
-        if (error == EIO) MarkDead();
-        return Fail(error == EINVAL ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE, FALSE);
+        if (error != EIO) return Fail(ERROR_INVALID_PARAMETER, FALSE); // refused
+        MarkDead();
+        return Fail(deadError_, FALSE);
     }
     if (dcb->fDtrControl == DTR_CONTROL_ENABLE) SetLines(TIOCMBIS, TIOCM_DTR);
     if (dcb->fDtrControl == DTR_CONTROL_DISABLE) SetLines(TIOCMBIC, TIOCM_DTR);
@@ -180,7 +180,6 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     PortClaim claim;
     if (shareMode == 0) {
         if (int error = ClaimDevice(fd, fileName, claim)) {
-            close(fd);
             SetLastErrorDetail(claim.refusal);
             return Fail(error == ESTALE ? ERROR_LOCK_VIOLATION : OpenError(error),
                         INVALID_HANDLE_VALUE);
@@ -188,15 +187,15 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     }
     std::shared_ptr<CommDevice> device;
     try {
-        device = std::make_shared<CommDevice>(fd, isatty(fd) == 1, std::move(claim));
+        device = std::make_shared<CommDevice>(fd, isatty(fd) == 1, std::move(claim), fileName);
     } catch (const std::bad_alloc&) {
         ReleaseDevice(fd, claim);
         close(fd);
         return Fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
     }
-    if (int error = device->Prepare()) {
+    if (DWORD error = device->Prepare()) {
         device->Closing();
-        return Fail(error == EIO ? ERROR_GEN_FAILURE : OpenError(error), INVALID_HANDLE_VALUE);
+        return Fail(error, INVALID_HANDLE_VALUE);
     }
     return HandleTable::Instance().Insert(std::move(device));
 }

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include <linux/serial.h>
 
@@ -68,8 +69,8 @@ inline DWORD OpenError(int error) {
 
 class CommDevice final : public CommHandle, public std::enable_shared_from_this<CommDevice> {
   public:
-    CommDevice(int fd, bool terminal, PortClaim claim)
-        : fd_(fd), terminal_(terminal), claim_(std::move(claim)) {
+    CommDevice(int fd, bool terminal, PortClaim claim, std::string path = {})
+        : fd_(fd), terminal_(terminal), claim_(std::move(claim)), path_(std::move(path)) {
         dcb_.DCBlength = sizeof(DCB);
         dcb_.BaudRate = 9600;
         dcb_.fBinary = 1;
@@ -82,8 +83,9 @@ class CommDevice final : public CommHandle, public std::enable_shared_from_this<
     }
     ~CommDevice() override { CloseDescriptors(); }
 
-    // Makes the terminal ready; errno on failure.
-    int Prepare();
+    // Makes the terminal ready; the Win32 error on failure: ERROR_BAD_COMMAND when the terminal
+    // refuses the line settings.
+    DWORD Prepare();
     void Closing() override;
 
     // ---- IoSource ----
@@ -123,10 +125,12 @@ class CommDevice final : public CommHandle, public std::enable_shared_from_this<
     void Complete(Transfer& transfer, DWORD error, DWORD bytes);
     BOOL SetLines(unsigned long request, int lines);
 
-    // The line is gone (adapter pulled out, other end of a virtual pair closed): transfers fail
-    // from now on, and the descriptors, which would report the hang-up for ever, are not polled
-    // again.
-    void MarkDead();
+    // The line failed with error (an errno): transfers fail from now on, and the descriptors,
+    // which would report the failure for ever, are not polled again. They fail with
+    // ERROR_DEVICE_NOT_CONNECTED when the device has gone (adapter pulled out, other end of a
+    // virtual pair closed), with ERROR_GEN_FAILURE when it is still there.
+    void MarkDead(int error = EIO);
+    DWORD LineFailure(int error);
     void Progress(Clock::time_point now);
 
     // Turns what happened on the line since the last look into line events.
@@ -147,8 +151,10 @@ class CommDevice final : public CommHandle, public std::enable_shared_from_this<
     int readMoved_ = -1; // eventfd: a read's last-byte time has changed
     const bool terminal_;
     PortClaim claim_;
+    const std::string path_; // as opened: whether the device is still there is looked up by it
     bool closed_ = false;
     bool dead_ = false;
+    DWORD deadError_ = ERROR_DEVICE_NOT_CONNECTED;
     DCB dcb_{};
     COMMTIMEOUTS timeouts_{};
     DWORD inQueue_ = kDefaultQueue;

@@ -12,6 +12,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -141,11 +142,28 @@ BOOL CommDevice::SetLines(unsigned long request, int lines) {
 // The line is gone (adapter pulled out, other end of a virtual pair closed): transfers fail
 // from now on, and the descriptors, which would report the hang-up for ever, are not polled
 // again.
-void CommDevice::MarkDead() {
+void CommDevice::MarkDead(int error) {
     if (dead_) return;
     dead_ = true;
-    Complete(read_, ERROR_DEVICE_NOT_CONNECTED, read_.done);
-    Complete(write_, ERROR_DEVICE_NOT_CONNECTED, write_.done);
+    deadError_ = LineFailure(error);
+    Complete(read_, deadError_, read_.done);
+    Complete(write_, deadError_, write_.done);
+}
+
+DWORD CommDevice::LineFailure(int error) {
+    if (error != EIO || path_.empty()) return ERROR_DEVICE_NOT_CONNECTED;
+    // Gone when its node has gone or now names another device, or when the kernel has hung our
+    // descriptor up (a pulled adapter before udev removes the node, a closed far end): a hung-up
+    // terminal refuses even the reading of its settings, which a present device answers without
+    // its driver.
+    struct stat node {};
+    struct stat ours {};
+    termios settings{};
+    if (stat(path_.c_str(), &node) != 0 || fstat(fd_, &ours) != 0 || node.st_rdev != ours.st_rdev ||
+        tcgetattr(fd_, &settings) != 0) {
+        return ERROR_DEVICE_NOT_CONNECTED;
+    }
+    return ERROR_GEN_FAILURE;
 }
 
 // Turns what happened on the line since the last look into line events.

@@ -94,7 +94,7 @@ BOOL CommDevice::StartRead(void* buffer, DWORD count, DWORD* read, OVERLAPPED* o
     if (!event || (!buffer && count != 0)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if (read_.active) return Fail(ERROR_BUSY, FALSE);
     event->Reset();
-    if (dead_) return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    if (dead_) return Fail(deadError_, FALSE);
     const auto now = Clock::now();
     ReadTransfer& r = read_;
     r.active = true;
@@ -133,7 +133,7 @@ BOOL CommDevice::StartWrite(const void* buffer, DWORD count, DWORD* written,
     if (!event || (!buffer && count != 0)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if (write_.active) return Fail(ERROR_BUSY, FALSE);
     event->Reset();
-    if (dead_) return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    if (dead_) return Fail(deadError_, FALSE);
     const auto now = Clock::now();
     WriteTransfer& w = write_;
     w.active = true;
@@ -236,9 +236,9 @@ void CommDevice::ProgressRead(Clock::time_point now) {
                     rx_.Forget();
                     history_ &= ~EV_RXCHAR;
                 }
-            } else if (n == 0 || errno == EIO) {
+            } else if (n == 0 || errno == EIO || errno == ENODEV || errno == ENXIO) {
                 // Nothing to read although the queue said there was: the line hung up.
-                MarkDead();
+                MarkDead(n == 0 ? EIO : errno);
                 return;
             } else if (errno != EAGAIN && errno != EINTR) {
                 Complete(r, ERROR_GEN_FAILURE, r.done);
@@ -261,8 +261,8 @@ void CommDevice::ProgressWrite(Clock::time_point now) {
         const ssize_t n = ::write(fd_, w.buffer + w.done, w.count - w.done);
         if (n >= 0) {
             w.done += static_cast<DWORD>(n);
-        } else if (errno == EIO) {
-            MarkDead();
+        } else if (errno == EIO || errno == ENODEV || errno == ENXIO) {
+            MarkDead(errno);
             return;
         } else if (errno != EAGAIN && errno != EINTR) {
             Complete(w, ERROR_GEN_FAILURE, w.done);
@@ -289,7 +289,15 @@ void CommDevice::ProgressWrite(Clock::time_point now) {
                                                     std::max<DWORD>(dcb_.BaudRate, 1));
         w.drainCheck = now + std::max<Clock::duration>(rest, std::chrono::milliseconds(1));
     }
-    if (now >= w.deadline) Complete(w, ERROR_SUCCESS, w.done);
+    if (now >= w.deadline) {
+        // Timed out: done, as Win32 has it, with the bytes that have left. Those still queued
+        // are dropped: sent later they would only garble the next frame, and a close would wait
+        // for them.
+        int outgoing = 0;
+        if (ioctl(fd_, TIOCOUTQ, &outgoing) < 0) outgoing = 0;
+        tcflush(fd_, TCOFLUSH);
+        Complete(w, ERROR_SUCCESS, w.done - std::min<DWORD>(w.done, std::max(outgoing, 0)));
+    }
 }
 
 void CommDevice::NoteReadMoved() {

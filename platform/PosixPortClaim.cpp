@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace korvan::posix {
@@ -120,6 +122,11 @@ int TakeLockFile(const std::vector<std::string>& folders, const std::string& nam
             return EBUSY;
         }
         struct stat st {};
+        // Empty and new: its maker has created it and is about to write its id.
+        if (owner == 0 && lstat(file.c_str(), &st) == 0 && st.st_size == 0 &&
+            time(nullptr) - st.st_mtime < 2) {
+            return EBUSY;
+        }
         // Stale, or left by us. One of another user in the sticky /run/lock stays: root's, say.
         if (lstat(file.c_str(), &st) == 0 && unlink(file.c_str()) != 0 && errno != ENOENT) {
             claim.refusal = DescribeLockFile(file, st);
@@ -216,31 +223,56 @@ pid_t ProcessHolding(const struct stat& node) {
     return holder;
 }
 
+namespace {
+
+// A process that has the device open and keeps it. Whoever opened the device beside us and asks
+// for flock has lost it to us and closes its descriptor at once; only one still there after a
+// short grace holds the port (a program that takes no lock, or one that took it before us).
+pid_t LastingHolder(const struct stat& node) {
+    constexpr auto kGrace = std::chrono::milliseconds(100);
+    constexpr timespec kLookAgain{0, 5'000'000};
+    const auto giveUp = std::chrono::steady_clock::now() + kGrace;
+    const long ptyIndex = PtyIndex(node.st_rdev);
+    pid_t holder = ProcessHolding(node);
+    while (holder != 0) {
+        // Only the one found is looked at again: a look through all of /proc costs far more.
+        const std::string pid = std::to_string(holder);
+        while (ProcessHolds(pid, node, ptyIndex)) {
+            if (std::chrono::steady_clock::now() >= giveUp) return holder;
+            nanosleep(&kLookAgain, nullptr);
+        }
+        holder = ProcessHolding(node);
+    }
+    return 0;
+}
+
+} // namespace
+
 int ClaimDevice(int fd, const std::string& path, PortClaim& claim) {
     struct stat st {};
     const bool device = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && isatty(fd) == 1;
-    if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
-        if (errno != EWOULDBLOCK) return errno;
-        if (device) {
+    const auto refuse = [&](int error) {
+        ReleaseDevice(fd, claim);
+        // Closed before anything else: another claimant that got the flock looks for holders
+        // now, and a descriptor kept while we find out who beat us would make both lose.
+        close(fd);
+        if (error == EBUSY && device && claim.refusal.empty()) {
             if (const pid_t holder = ProcessHolding(st)) claim.refusal = DescribeProcess(holder);
         }
-        return EBUSY;
-    }
+        return error;
+    };
+    if (flock(fd, LOCK_EX | LOCK_NB) < 0) return refuse(errno == EWOULDBLOCK ? EBUSY : errno);
     claim.flocked = true;
     if (!device) return 0;
     const bool pseudo = PtyIndex(st.st_rdev) >= 0;
 
     const std::vector<std::string> folders = LockFolders();
     for (const std::string& name : LockNames(path)) {
-        if (int error = TakeLockFile(folders, name, claim)) {
-            ReleaseDevice(fd, claim);
-            return error;
-        }
+        if (int error = TakeLockFile(folders, name, claim)) return refuse(error);
     }
-    if (const pid_t holder = ProcessHolding(st)) {
-        ReleaseDevice(fd, claim);
+    if (const pid_t holder = LastingHolder(st)) {
         claim.refusal = DescribeProcess(holder);
-        return EBUSY;
+        return refuse(EBUSY);
     }
     // On a pseudo-terminal the flag outlives every descriptor, also ours after a SIGKILL, and
     // would keep out everybody but root until the pair is made again.

@@ -6,7 +6,9 @@
 //    picocom, cu and the other serial programs of the distribution take and honour it; locks of
 //    processes that have ended are removed;
 //  - before we take the device, a look through /proc for another process that has it open (on a
-//    pseudo-terminal only one of the same devpts instance: a container's pts/3 is not ours);
+//    pseudo-terminal only one of the same devpts instance: a container's pts/3 is not ours),
+//    taken after the flock, so that a claimant that opened the device beside us to ask for the
+//    flock, lost and is closing again, is waited for briefly rather than counted as a holder;
 //  - TIOCEXCL on a real port: the kernel refuses every later open but root's.
 // Everything but TIOCEXCL is advisory: a program that ignores the lock file and opens the device
 // after us is not kept out, and /proc shows an unprivileged user only its own processes.
@@ -32,7 +34,8 @@ struct PortClaim {
 // Claims the device open on fd (opened through path). Returns 0; EBUSY when another process
 // holds it (flock, a live lock file or an open descriptor); ESTALE when a lock file of a process
 // that has ended is in the way and may not be removed by us (another user's, in the sticky lock
-// folder); or another errno. On failure nothing stays taken.
+// folder); or another errno. On failure the descriptor is closed (before the holder is looked for,
+// so that it never counts against a claimant that won) and nothing stays taken.
 int ClaimDevice(int fd, const std::string& path, PortClaim& claim);
 void ReleaseDevice(int fd, PortClaim& claim);
 

@@ -88,6 +88,9 @@ bool TBComPort::Open() {
         if (error == ERROR_PRIVILEGE_NOT_HELD) Raise(kNoPermission);
         // Nobody holds it, but a lock file of an ended program that we may not remove says so.
         if (error == ERROR_LOCK_VIOLATION) Raise(kStaleLock, LastErrorDetail());
+        // The device is there but will not be configured, fails, or went while opening.
+        if (error == ERROR_BAD_COMMAND) Raise(kLineRefused);
+        if (const char* cause = DeviceCause(error)) Raise(cause);
         // Any other failure surfaces below, when the invalid handle refuses SetupComm.
     }
     FIsOpen = true;
@@ -157,7 +160,10 @@ void TBComPort::ApplyLineSettings() {
     dcb.StopBits = static_cast<BYTE>(FStopBits);
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
-    if (!SetCommState(FHandle, &dcb)) Raise(kSetCommStateFailed);
+    if (!SetCommState(FHandle, &dcb)) {
+        const char* cause = DeviceCause(GetLastError());
+        Raise(cause ? cause : kLineRefused);
+    }
 }
 
 void TBComPort::ApplyTimeouts() {
@@ -217,6 +223,13 @@ void TBComPort::SetSyncMethod(TSyncMethod Value) {
     if (Value == FSyncMethod) return;
     if (FIsOpen) Raise(kPortIsOpen);
     FSyncMethod = Value;
+}
+
+std::int32_t TBComPort::CharacterTimeMs() const {
+    const std::int32_t bits =
+        1 + (FByteSize + 5) + (FParity != paNone ? 1 : 0) + (FStopBits == sb1 ? 1 : 2);
+    const auto rate = static_cast<std::int32_t>(kBaudRates[FBaudRate]);
+    return (bits * 1000 + rate - 1) / rate;
 }
 
 void TBComPort::SetTimeouts(const TComTimeouts& Value) {

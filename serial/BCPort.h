@@ -88,7 +88,7 @@ class EComPort : public std::runtime_error {
     explicit EComPort(const std::string& Message, std::string Detail = {})
         : std::runtime_error(Message), FDetail(std::move(Detail)) {}
     // What is known beyond the fixed message, UTF-8: the program holding the port, the lock file
-    // in the way, "устройство отключено"; often empty.
+    // in the way, "устройство отключено", "порт не передаёт данные"; often empty.
     const std::string& Detail() const { return FDetail; }
 
   private:
@@ -134,8 +134,10 @@ class TComTimeouts {
     std::int32_t FReadInterval = -1;
     std::int32_t FReadTotalMultiplier = 0;
     std::int32_t FReadTotalConstant = 0;
-    std::int32_t FWriteTotalMultiplier = 100;
-    std::int32_t FWriteTotalConstant = 1000;
+    // A write waits for its bytes and 100 ms more: 10 ms covers a character at 1200 baud, the
+    // slowest line the station offers (CharacterTimeMs fits it to the line set).
+    std::int32_t FWriteTotalMultiplier = 10;
+    std::int32_t FWriteTotalConstant = 100;
 };
 
 class TBComPort {
@@ -186,6 +188,9 @@ class TBComPort {
     const TComTimeouts& Timeouts() const { return FTimeouts; }
     // Copies the five values, then applies the timeouts.
     void SetTimeouts(const TComTimeouts& Value);
+    // One character's time on the line as set (start, data, parity and stop bits), in whole
+    // milliseconds rounded up: the write multiplier that bounds a write by its bytes' time.
+    std::int32_t CharacterTimeMs() const;
 
     // Line-event handlers; assign them while the port is closed: the event thread looks at
     // which ones are assigned (to skip a hand-off that would do nothing, and in smNone to run

@@ -14,12 +14,13 @@ namespace {
 constexpr int kWriteDirection = 0;
 constexpr int kReadDirection = 1;
 
-// A transfer failed: the device has gone, or nothing more is known.
+// A transfer failed: the device has gone or failed, or nothing more is known.
 [[noreturn]] void RaiseTransferFailure(const char* message) {
-    if (GetLastError() != ERROR_DEVICE_NOT_CONNECTED) Raise(message);
-    // A network port tells how its connection ended; a serial device is simply gone.
-    const std::string detail = LastErrorDetail();
-    Raise(message, detail.empty() ? kDeviceGone : detail);
+    const DWORD error = GetLastError();
+    const char* cause = DeviceCause(error);
+    // A network port tells how its connection ended; a serial device says what became of it.
+    const std::string detail = error == ERROR_DEVICE_NOT_CONNECTED ? LastErrorDetail() : "";
+    Raise(message, !detail.empty() ? detail : (cause ? cause : ""));
 }
 
 } // namespace
@@ -53,6 +54,7 @@ struct TBComPort::PortTransfer {
 
     OVERLAPPED Overlapped;
     int Direction;
+    DWORD Requested = 0;
     std::atomic<bool>* Borrowed = nullptr;
 };
 std::int32_t TBComPort::Write(const void* Buffer, std::int32_t Count) {
@@ -69,6 +71,7 @@ std::int32_t TBComPort::Read(void* Buffer, std::int32_t Count) {
 
 void TBComPort::StartWrite(const void* Buffer, std::int32_t Count, PortTransfer& Transfer) {
     Transfer.Direction = kWriteDirection;
+    Transfer.Requested = static_cast<DWORD>(Count);
     DWORD immediate = 0;
     if (Count < 0 ||
         (!WriteFile(FHandle, Buffer, static_cast<DWORD>(Count), &immediate, &Transfer.Overlapped) &&
@@ -91,6 +94,10 @@ std::int32_t TBComPort::WaitTransfer(PortTransfer& Transfer) {
     DWORD count = 0;
     if (WaitForSingleObject(Transfer.Overlapped.hEvent, INFINITE) == WAIT_OBJECT_0 &&
         GetOverlappedResult(FHandle, &Transfer.Overlapped, &count, FALSE)) {
+        // A write ends short only when its timeout ran out: the line is not sending.
+        if (Transfer.Direction == kWriteDirection && count < Transfer.Requested) {
+            Raise(kWriteFailed, kTxStalled);
+        }
         return static_cast<std::int32_t>(count);
     }
     RaiseTransferFailure(Transfer.Direction == kWriteDirection ? kWriteFailed : kReadFailed);

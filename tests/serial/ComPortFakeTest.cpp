@@ -278,7 +278,7 @@ TEST_F(RecordedPort, CloseThatCannotDropTheLinesLeavesThePortOpenAndWorking) {
 
 TEST_F(RecordedPort, SettingsRefusedDuringOpenCloseTheDeviceAndStartNoThread) {
     rec.refuseSetCommState = true;
-    EXPECT_EQ(Message([&] { port.Open(); }), "Ошибка функции SetCommState");
+    EXPECT_EQ(Message([&] { port.Open(); }), "порт не принял настройки линии");
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(rec.Calls(), (std::vector<std::string>{"SetupComm", "SetCommState", "CloseHandle"}));
     EXPECT_EQ(rec.threadsCreated.load(), 0);
@@ -290,7 +290,7 @@ TEST_F(RecordedPort, SettingsRefusedDuringOpenCloseTheDeviceAndStartNoThread) {
 
     // Any other CreateFile error goes on with the invalid handle, which SetupComm refuses.
     rec.Reset();
-    rec.createFileError = ERROR_GEN_FAILURE;
+    rec.createFileError = ERROR_TOO_MANY_OPEN_FILES;
     EXPECT_EQ(Message([&] { port.Open(); }), "Ошибка функции SetupComm");
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(rec.threadsCreated.load(), 0);

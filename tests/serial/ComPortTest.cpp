@@ -239,7 +239,7 @@ TEST_F(ComPort, SettersStoreWhileClosedAndFollowTheirRulesWhileOpen) {
     // A refused setting is stored; the device keeps its previous configuration.
     port.SetByteSize(bs5);
     port.SetStopBits(sb1_5);
-    EXPECT_EQ(Message([&] { port.SetStopBits(sb2); }), "Ошибка функции SetCommState");
+    EXPECT_EQ(Message([&] { port.SetStopBits(sb2); }), "порт не принял настройки линии");
     EXPECT_EQ(port.StopBits(), sb2);
     ASSERT_TRUE(GetCommState(port.Handle(), &dcb));
     EXPECT_EQ(dcb.StopBits, ONE5STOPBITS);
@@ -261,8 +261,8 @@ TEST_F(ComPort, TimeoutsReachTheDeviceNegativeOnesAsMaxDword) {
     EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
     EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(t.ReadTotalTimeoutConstant, MAXDWORD);
-    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 100u);
-    EXPECT_EQ(t.WriteTotalTimeoutConstant, 1000u);
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 10u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 100u);
 
     port.Timeouts().SetReadTotalConstant(0); // each field applies on change
     ASSERT_TRUE(GetCommTimeouts(port.Handle(), &t));
