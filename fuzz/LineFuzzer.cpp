@@ -324,7 +324,7 @@ class Host : public PollLine, public PollView, public ExchangeObserver, public M
                 Finding("a choice given up early", reg, value);
             oracle.mask[reg] = 0;
             oracle.refusals[reg] = 0;
-            if (!refused) oracle.unansweredReg = -1;
+            if (oracle.unansweredReg == reg) oracle.unansweredReg = -1;
             ++figures.givenUp;
         }
     }

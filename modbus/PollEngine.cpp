@@ -375,7 +375,9 @@ bool PollEngine::WriteUnanswered() {
         unanswered_ = 1;
     }
     if (unanswered_ < kRefusalsBeforeGivingUp || chosenMask_[reg] == 0) return false;
+    // The choice is gone: a new one starts its tries afresh, refused or unanswered.
     unansweredRegister_ = -1;
+    if (refusedRegister_ == reg) refusedRegister_ = -1;
     ForgetChoice(reg);
     view_.ImageToControls(s_.WantedImage);
     view_.ReportWriteUnanswered(reg, value);
@@ -410,6 +412,7 @@ bool PollEngine::RefuseExchange(std::uint8_t code) {
     // A service command is sent once anyway; a setting is tried three times with the same value.
     if (reg != reg::ServiceCommand && refusals_ < kRefusalsBeforeGivingUp) return false;
     refusedRegister_ = -1;
+    if (unansweredRegister_ == reg) unansweredRegister_ = -1;
     if (reg != reg::ServiceCommand) {
         ForgetChoice(reg);
         view_.ImageToControls(s_.WantedImage);
