@@ -46,11 +46,10 @@ QMessageBox* OpenStationBox(MessageKind kind, const std::string& text, QWidget* 
         Answerer()(kind, text);
         return nullptr;
     }
-    auto* box = new QMessageBox(kind == MessageKind::Error ? QMessageBox::Critical
-                                                           : QMessageBox::Information,
-                                kind == MessageKind::Error ? QStringLiteral("Error")
-                                                           : QStringLiteral("Information"),
-                                QString::fromStdString(text), QMessageBox::Ok, parent);
+    auto* box = new QMessageBox(
+        kind == MessageKind::Error ? QMessageBox::Critical : QMessageBox::Information,
+        kind == MessageKind::Error ? QStringLiteral("Error") : QStringLiteral("Information"),
+        QString::fromStdString(text), QMessageBox::Ok, parent);
     box->setObjectName(QStringLiteral("MessageBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);

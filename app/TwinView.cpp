@@ -147,16 +147,17 @@ void TWIN::ReportChoicesDropped(const DroppedChoices& dropped) {
             continue;
         }
         const std::uint16_t shown = RegisterValue(Link.Engine.ShownImage(), choice.reg);
-        what << SettingsOfWrite(choice.reg, static_cast<std::uint16_t>((shown & ~choice.mask) |
-                                                                       choice.value));
+        what << SettingsOfWrite(choice.reg,
+                                static_cast<std::uint16_t>((shown & ~choice.mask) | choice.value));
     }
     if (dropped.serviceCommand == kCommandReset) what << QStringLiteral("команда «Сброс»");
     if (dropped.serviceCommand == kCommandRestore)
         what << QStringLiteral("команда «Восст. зав. настр.»");
     if (what.isEmpty()) return;
-    StationNotice(QStringLiteral("Не отправлено (%1): %2")
-                      .arg(QString::fromUtf8(DropCauseWords(dropped.cause)), what.join(QStringLiteral("; ")))
-                      .toStdString());
+    StationNotice(
+        QStringLiteral("Не отправлено (%1): %2")
+            .arg(QString::fromUtf8(DropCauseWords(dropped.cause)), what.join(QStringLiteral("; ")))
+            .toStdString());
 }
 
 bool TWIN::ShowMessage(MessageKind kind, const std::string& text) {

@@ -182,7 +182,7 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     korvan::ExtrasMenu* extras_ = nullptr;
     QPointer<korvan::records::CompareWindow> compareView_;
     korvan::JournalWindow* journalView_ = nullptr;
-    QPointer<QMessageBox> portBox_; // the one port error box, while it is open
+    QPointer<QMessageBox> portBox_;              // the one port error box, while it is open
     korvan::JournalFile* journalFile_ = nullptr; // made on first use, deleted before the link
     QAction* journalFileAction_ = nullptr;
 };

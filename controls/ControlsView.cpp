@@ -162,8 +162,7 @@ void ControlsView::WatchChoices(QObject* context, const ChoiceCall& chose) const
     });
 }
 
-void ControlsView::PullOne(const Binding& bound, int unit, int index,
-                           WindowControls& value) const {
+void ControlsView::PullOne(const Binding& bound, int unit, int index, WindowControls& value) const {
     if (bound.pull != nullptr) bound.pull(w_, value, unit, index);
 }
 

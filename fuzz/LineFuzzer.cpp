@@ -200,8 +200,8 @@ class Host : public PollLine, public PollView, public ExchangeObserver, public M
   public:
     PollEngine* engine = nullptr;
     WindowControls controls;
-    bool portGone = false; // the device is gone: every transfer fails
-    bool polling = true;   // the link stopped the poll timer after a failure
+    bool portGone = false;  // the device is gone: every transfer fails
+    bool polling = true;    // the link stopped the poll timer after a failure
     bool freshPort = false; // a port came back and nothing was read from it yet
     Line line;
     Unit unit;
@@ -217,8 +217,8 @@ class Host : public PollLine, public PollView, public ExchangeObserver, public M
         if (count != kRequestLength) Finding("request of another length", -1, count);
         std::copy_n(data, kRequestLength, lastSent.begin());
         if (freshPort && data[1] != kReadHoldingRegisters)
-            Finding("a write before the first read on a port that came back", data[2] << 8 | data[3],
-                    data[4] << 8 | data[5]);
+            Finding("a write before the first read on a port that came back",
+                    data[2] << 8 | data[3], data[4] << 8 | data[5]);
         freshPort = false;
         sentAny = true;
         if (lastSent[1] == kWriteSingleRegister) CheckWrite();
@@ -273,8 +273,7 @@ class Host : public PollLine, public PollView, public ExchangeObserver, public M
         }
         for (int r = 0; r < kRegisterCount; ++r) {
             const std::uint16_t expected =
-                session ? oracle.mask[r]
-                        : (r == reg::CommandSignal ? oracle.mask[r] & 0x00FF : 0);
+                session ? oracle.mask[r] : (r == reg::CommandSignal ? oracle.mask[r] & 0x00FF : 0);
             if ((gone[r] & oracle.mask[r]) != expected)
                 Finding("a choice dropped or kept against its kind", r, gone[r]);
         }
@@ -507,7 +506,8 @@ void ClickOutput(Host& host, PollEngine& engine, Input& in) {
     // Grey (link lost, unit not in use) says nothing of the output: a click changes nothing.
     if (shown != kRed && shown != kGreen && shown != kYellow) {
         if (RegisterValue(engine.WantedImage(), reg) != before)
-            Finding("a click on a grey indicator chose", reg, RegisterValue(engine.WantedImage(), reg));
+            Finding("a click on a grey indicator chose", reg,
+                    RegisterValue(engine.WantedImage(), reg));
         return;
     }
     const std::uint16_t expected = Bit(bit, shown != kRed);
@@ -527,7 +527,8 @@ void PressCommand(Host& host, PollEngine& engine, Input& in) {
         if (up && ((shown ^ value) & 0x00FF) != 0)
             host.oracle.Choose(reg::CommandSignal, 0x00FF, value);
         const bool taken = which == 0 ? GO_BUTClick(engine, host) : ST_BUTClick(engine, host);
-        if (taken != up) Finding("a command taken or refused against the link", reg::CommandSignal, value);
+        if (taken != up)
+            Finding("a command taken or refused against the link", reg::CommandSignal, value);
         return;
     }
     // Reset or restore, confirmed: every press is sent once, the newest unsent one wins.

@@ -219,8 +219,8 @@ void EventJournal::ChoicesDropped(const DroppedChoices& dropped) noexcept {
         } else {
             chosen_.erase(reg::CommandSignal);
         }
-        const QString why = QStringLiteral(" — не отправлено: ") +
-                            QString::fromUtf8(DropCauseWords(dropped.cause));
+        const QString why =
+            QStringLiteral(" — не отправлено: ") + QString::fromUtf8(DropCauseWords(dropped.cause));
         for (const DroppedChoices::Bits& choice : dropped.choices) {
             const int held = RegisterValue(last_, choice.reg);
             const int value = (held & ~choice.mask) | choice.value;

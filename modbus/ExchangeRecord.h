@@ -88,7 +88,8 @@ class ExchangeObserver {
     // The engine dropped open choices; called on the window thread, must not throw.
     virtual void ChoicesDropped(const DroppedChoices&) noexcept {}
     // The engine took a new choice of the operator's: `value` for the bits `mask` of `reg`.
-    virtual void ChoiceMade(int /*reg*/, std::uint16_t /*mask*/, std::uint16_t /*value*/) noexcept {}
+    virtual void ChoiceMade(int /*reg*/, std::uint16_t /*mask*/, std::uint16_t /*value*/) noexcept {
+    }
     // The link's session ended (before its dropped choices are told); `linkWasUp` says whether
     // the link was up until then.
     virtual void SessionEnded(DropCause, bool /*linkWasUp*/) noexcept {}

@@ -42,12 +42,13 @@ void PollEngine::Choose(int reg, std::uint16_t mask, std::uint16_t value, Choice
     }
     chosenValue_[reg] = static_cast<std::uint16_t>((chosenValue_[reg] & keep) | (value & mask));
     chosenMask_[reg] |= mask;
-    commandMask_[reg] = static_cast<std::uint16_t>(
-        (commandMask_[reg] & keep) | (kind == ChoiceKind::Command ? mask : 0));
+    commandMask_[reg] = static_cast<std::uint16_t>((commandMask_[reg] & keep) |
+                                                   (kind == ChoiceKind::Command ? mask : 0));
     jobMask_[reg] =
         static_cast<std::uint16_t>((jobMask_[reg] & keep) | (kind == ChoiceKind::Job ? mask : 0));
     ShowWanted(reg);
-    if (observer_ != nullptr) observer_->ChoiceMade(reg, mask, static_cast<std::uint16_t>(value & mask));
+    if (observer_ != nullptr)
+        observer_->ChoiceMade(reg, mask, static_cast<std::uint16_t>(value & mask));
 }
 
 void PollEngine::SendServiceCommand(std::uint8_t command) {
@@ -59,7 +60,9 @@ std::uint16_t PollEngine::ChosenBits(int reg) const {
 }
 
 std::uint16_t PollEngine::JobBits(int reg) const {
-    return reg >= 0 && reg < kRegisterCount ? static_cast<std::uint16_t>(jobMask_[reg] & chosenMask_[reg]) : 0;
+    return reg >= 0 && reg < kRegisterCount
+               ? static_cast<std::uint16_t>(jobMask_[reg] & chosenMask_[reg])
+               : 0;
 }
 
 void PollEngine::EndSession(DropCause cause) {
@@ -68,7 +71,8 @@ void PollEngine::EndSession(DropCause cause) {
     for (int reg = 0; reg < kRegisterCount; ++reg)
         if (chosenMask_[reg] != 0)
             dropped.choices.push_back(
-                {reg, chosenMask_[reg], static_cast<std::uint16_t>(chosenValue_[reg] & chosenMask_[reg])});
+                {reg, chosenMask_[reg],
+                 static_cast<std::uint16_t>(chosenValue_[reg] & chosenMask_[reg])});
     dropped.serviceCommand = serviceCommand_;
     const bool linkWasUp = s_.LinkCredit > 0;
     // A reply still on its way belongs to the old session: its exchange is closed unjudged.

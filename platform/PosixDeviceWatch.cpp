@@ -12,8 +12,8 @@ namespace korvan::posix {
 namespace {
 
 // IN_ATTRIB: a node's permissions mended, so that a port refused before may open now.
-constexpr std::uint32_t kEntryEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                       IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB;
+constexpr std::uint32_t kEntryEvents =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB;
 
 std::string UnderRoot(const std::string& root, const std::string& path) {
     if (root.empty() || root == "/") return path;

@@ -258,8 +258,8 @@ void CompareWindow::EndWriting(const QString& why, const WriteProgress& progress
     if (!plan_.otherFirmwareUnits.empty())
         skipped << QStringLiteral("другая прошивка: %1").arg(UnitNames(plan_.otherFirmwareUnits));
     if (plan_.skippedByHand > 0)
-        skipped << QStringLiteral("сетевые настройки (%1) — только вручную")
-                       .arg(plan_.skippedByHand);
+        skipped
+            << QStringLiteral("сетевые настройки (%1) — только вручную").arg(plan_.skippedByHand);
     if (!plan_.unshowable.empty())
         skipped << QStringLiteral("значения, которых окно не показывает: %1")
                        .arg(plan_.unshowable.size());

@@ -30,7 +30,7 @@ struct StationAccess {
     std::function<void()> stop; // withdraws what the job has not yet had confirmed
     // Changes whenever the link is lost or its session ends: the engine then drops the job.
     std::function<std::uint64_t()> linkBreaks;
-    std::function<std::uint64_t()> exchangesEnd;    // sequence of the next exchange
+    std::function<std::uint64_t()> exchangesEnd; // sequence of the next exchange
     // Registers whose writes went out, and were echoed, from the exchange `from` on.
     std::function<void(std::uint64_t from, std::set<int>& sent, std::set<int>& echoed)> writesSince;
     std::function<bool(const std::string&)> confirm; // OK/Cancel question

@@ -56,8 +56,8 @@ std::vector<Choice> ChoicesOf(const ControlRef& control, const WindowControls& v
     RegisterImage image = wanted;
     ControlsToImage(alone, image);
     for (const RegisterBits& bits : OwnedBits(control))
-        choices.push_back(
-            {bits.reg, bits.mask, static_cast<std::uint16_t>(RegisterValue(image, bits.reg) & bits.mask)});
+        choices.push_back({bits.reg, bits.mask,
+                           static_cast<std::uint16_t>(RegisterValue(image, bits.reg) & bits.mask)});
     return choices;
 }
 

@@ -144,8 +144,7 @@ TEST_F(ControlWalk, EachControlChangesExactlyItsOwnBits) {
             const int next = (list->currentIndex() + 1) % list->count();
             list->setCurrentIndex(next);
             emit list->activated(next); // as a click or a key on an item does
-        }
-        else if (auto* edit = qobject_cast<TEditField*>(widget)) {
+        } else if (auto* edit = qobject_cast<TEditField*>(widget)) {
             edit->selectAll();
             QTest::keyClicks(edit, "9");
             QTest::keyClick(edit, Qt::Key_Return); // an entry counts once it is finished

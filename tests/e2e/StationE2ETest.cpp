@@ -438,7 +438,8 @@ TEST_F(StationE2ETest, ReplugLeadingToAnotherUnitGetsNothingOfTheFirst) {
     const EventLog& log = win_->Link.Journal.Log();
     bool said = false;
     for (std::uint64_t i = log.FirstKept(); i < log.End(); ++i)
-        said = said || log.At(i).text.contains(QStringLiteral("не отправлено: связь с портом потеряна"));
+        said = said ||
+               log.At(i).text.contains(QStringLiteral("не отправлено: связь с портом потеряна"));
     EXPECT_TRUE(said);
 }
 
@@ -453,7 +454,8 @@ TEST_F(StationE2ETest, WriteJobStoppedByALostLinkStaysStopped) {
     const int delays[] = {4, 5, 6, 7, 12, 13};
     for (int reg : delays)
         sim_.Command("set " + std::to_string(reg) + " " + std::to_string(100 + reg));
-    ASSERT_TRUE(WaitFor([this] { return RegisterValue(win_->Link.Engine.ShownImage(), 13) == 113; }));
+    ASSERT_TRUE(
+        WaitFor([this] { return RegisterValue(win_->Link.Engine.ShownImage(), 13) == 113; }));
     ASSERT_EQ(win_->OpenComparison(path), "");
     records::CompareWindow* view = win_->CompareView();
     ASSERT_NE(view, nullptr);

@@ -207,8 +207,8 @@ TEST(PollEngine, ChoicesEndWithTheirLinkAndTheirTries) {
     struct Story {
         const char* name;
         std::function<void(Rig&)> play;
-        std::vector<Bytes> writes;       // every write request on the line after `play` began
-        std::vector<DropCause> dropped;  // the drops said, in order
+        std::vector<Bytes> writes;        // every write request on the line after `play` began
+        std::vector<DropCause> dropped;   // the drops said, in order
         std::vector<int> unanswered = {}; // registers given up unanswered
     };
     const auto cycles = [](Rig& rig, int n) {

@@ -62,7 +62,7 @@ class ScriptedHost : public PollLine, public PollView {
         std::uint8_t code;
         bool operator==(const Refusal&) const = default;
     };
-    std::vector<Refusal> refusals;  // the notices of writes given up
+    std::vector<Refusal> refusals;   // the notices of writes given up
     std::vector<Refusal> unanswered; // the same for writes left unanswered (code 0)
     std::vector<DroppedChoices> dropped;
     // Colours for the display routines.
