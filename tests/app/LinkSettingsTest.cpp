@@ -27,7 +27,7 @@ TEST(StartUp, EmptyPortListStopsPollingWithTheErrorBox) {
     MessageLog log;
     FakeMachine machine;
     TWIN win;
-    EXPECT_EQ(win.Widgets.ctrl.COM->count(), 0);
+    EXPECT_EQ(win.Widgets.ctrl.COM->count(), 1); // only "Сетевой порт…"
     EXPECT_FALSE(win.Link.COMPORT.IsOpen());
     EXPECT_FALSE(win.Link.SEND_TIM.isActive());
     EXPECT_EQ(log.shown, std::vector<Message>{PortError("Последовательные порты не найдены")});
@@ -142,7 +142,7 @@ TEST_F(LinkSettings, HeldPortStopsPollingAndAFreePortPickedBackPolls) {
     const PtyPair& first = AddLine();
     const PtyPair& second = AddLine();
     ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_EQ(win->Widgets.ctrl.COM->count(), 2);
+    ASSERT_EQ(win->Widgets.ctrl.COM->count(), 3); // and "Сетевой порт…"
     const PtyPair& opened = Item(first) == 1 ? first : second;
     const PtyPair& other = &opened == &first ? second : first;
     ASSERT_EQ(win->Widgets.ctrl.COM->currentIndex(), Item(opened));

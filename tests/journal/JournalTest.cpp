@@ -229,11 +229,10 @@ TEST(Journal, EventsFromRegisterImagesStepByStep) {
          },
          {"ЗОКТ-МР №1 | Тип привода: 001 пожарные насосы → 000 не используется (отключен) | блок"}},
         {"a choice is journaled when the operator makes it, before any write",
-         [&] { rig.journal.ChoiceMade(reg::DelayOn1, 0xFFFF, 40); },
+         [&] { rig.Operator(reg::DelayOn1, 40); }, // the engine tells the journal
          {"ЗОКТ-01 | Задержка вкл. 1: 12 → 40 | оператор"}},
         {"its write adds only the confirmation",
          [&] {
-             rig.Operator(reg::DelayOn1, 40);
              for (int i = 0; i < 3; ++i)
                  rig.Cycle();
          },
