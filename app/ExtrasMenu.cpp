@@ -59,6 +59,8 @@ void TWIN::ConnectExtrasMenu() {
                  [this] { OpenTrafficView(); });
     extras_->Add("JOURNAL_VIEW", QStringLiteral("Журнал событий"), QKeySequence(Qt::Key_F3),
                  [this] { OpenJournalView(); });
+    extras_->Add("STATE_DIAGRAM", QStringLiteral("Диаграмма состояний"), QKeySequence(Qt::Key_F5),
+                 [this] { OpenStateDiagram(); });
     extras_->AddSeparator();
     extras_->Add("SAVE_SETTINGS", QStringLiteral("Сохранить настройки…"),
                  QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveSettings(); });

@@ -7,6 +7,7 @@
 
 #include "Binding.h"
 #include "CompareWindow.h"
+#include "DiagramWindow.h"
 #include "JournalWindow.h"
 #include "PortList.h"
 #include "StationLook.h"
@@ -66,6 +67,7 @@ TWIN::~TWIN() {
     FormClose();
     delete compareView_;
     delete trafficView_;
+    delete diagramView_;
     delete journalView_;
 }
 

@@ -19,6 +19,7 @@ class CompareWindow;
 struct LinkFacts;
 struct StationAccess;
 } // namespace records
+class DiagramWindow;
 class ExtrasMenu;
 class JournalWindow;
 class TrafficWindow;
@@ -115,6 +116,10 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     // use; closing it only hides it.
     void OpenJournalView();
     korvan::JournalWindow* JournalView() const { return journalView_; }
+    // "Диаграмма состояний": F5 anywhere in the window (an entry of the extras menu). Made on
+    // first use; closing it only hides it. A click on an edge selects its event in the journal.
+    void OpenStateDiagram();
+    korvan::DiagramWindow* StateDiagram() const { return diagramView_; }
 
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
@@ -164,4 +169,6 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     korvan::ExtrasMenu* extras_ = nullptr;
     QPointer<korvan::records::CompareWindow> compareView_;
     korvan::JournalWindow* journalView_ = nullptr;
+    korvan::DiagramWindow* diagramView_ = nullptr;
+    void MakeJournalView();
 };

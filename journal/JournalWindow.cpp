@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace korvan {
@@ -90,6 +91,26 @@ void JournalWindow::Refresh() {
     const int dropped = model_.Take();
     if (model_.rowCount() == before && dropped == 0) return;
     KeepPlace(place, dropped);
+}
+
+bool JournalWindow::SelectSequence(std::uint64_t sequence) {
+    Refresh();
+    if (model_.RowOf(sequence) < 0 && sequence >= log_.FirstKept() && sequence < log_.End()) {
+        const QSignalBlocker unitQuiet(unit_);
+        unit_->setCurrentIndex(0);
+        for (QCheckBox* kind : kinds_) {
+            const QSignalBlocker quiet(kind);
+            kind->setChecked(true);
+        }
+        const QSignalBlocker searchQuiet(search_);
+        search_->clear();
+        ApplyFilter();
+    }
+    const int row = model_.RowOf(sequence);
+    if (row < 0) return false;
+    Rows()->selectRow(row);
+    Rows()->scrollTo(model_.index(row, 0), QAbstractItemView::PositionAtCenter);
+    return true;
 }
 
 void JournalWindow::ShowDropped() {

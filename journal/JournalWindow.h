@@ -27,6 +27,10 @@ class JournalWindow : public LogWindow {
 
     JournalModel& Model() { return model_; }
 
+    // Selects the event `sequence` of the log and shows its row, clearing a filter that hides
+    // it; false when the log no longer keeps it.
+    bool SelectSequence(std::uint64_t sequence);
+
   private:
     bool WriteCsv(std::ostream& out) const override; // the rows the filter shows
     QString RowsText(std::vector<int> rows) const override;

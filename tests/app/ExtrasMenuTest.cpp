@@ -42,6 +42,7 @@ TEST_F(ExtrasMenuTest, EveryEntryHasItsKeyAndTheWindowTakesIt) {
     const Entry expected[] = {
         {"Обмен — журнал", QKeySequence(Qt::Key_F2)},
         {"Журнал событий", QKeySequence(Qt::Key_F3)},
+        {"Диаграмма состояний", QKeySequence(Qt::Key_F5)},
         {"Сохранить настройки…", QKeySequence(Qt::CTRL | Qt::Key_S)},
         {"Сравнить с файлом…", QKeySequence(Qt::CTRL | Qt::Key_O)},
         {"Отчёт наладки…", QKeySequence(Qt::CTRL | Qt::Key_P)},
