@@ -5,6 +5,7 @@
 
 #include "Binding.h"
 #include "CompareWindow.h"
+#include "DiagramPainter.h"
 #include "FileIo.h"
 #include "RecordsCatalogue.h"
 #include "ReportPdf.h"
@@ -223,8 +224,12 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
         facts.events.push_back(QStringLiteral("%1  %2  %3")
                                    .arg(TimeText(event.time), UnitText(event.unit), event.text));
     }
+    // The state diagram of the run on the last page.
+    const records::ReportPage diagram = [this](QPainter& painter, const QRect& area) {
+        PaintRunDiagram(painter, area, Link.Journal.Log(), Link.SEND_TIM.interval());
+    };
     return records::WriteReportPdf(path.toStdString(),
-                                   records::ReportHtml(facts, Link.Engine.ShownImage()));
+                                   records::ReportHtml(facts, Link.Engine.ShownImage()), diagram);
 }
 
 records::CompareWindow* TWIN::CompareView() const {
