@@ -63,7 +63,8 @@ void PaintAxis(QPainter& p, const DiagramGeometry& g, const DiagramFrame& frame,
     p.drawLine(plot.left(), plot.top(), plot.right(), plot.top());
 }
 
-// One band's steps over the plot, in the line at `top`.
+// One band's steps over the plot, in the line at `top`. The steps and edges are gathered and
+// drawn in one call per colour: a frame over a long run draws thousands of them.
 void PaintBand(QPainter& p, const DiagramGeometry& g, const Band& band, const DiagramFrame& frame,
                int top, int height) {
     const QRect plot = g.Plot();
@@ -74,22 +75,27 @@ void PaintBand(QPainter& p, const DiagramGeometry& g, const Band& band, const Di
     if (end <= frame.fromMs) return;
     const int endPx = static_cast<int>(std::lround(g.X(end)));
 
+    thread_local std::vector<QRect> rest, grey, red, core;
+    thread_local std::vector<QLine> lines;
+    rest.clear();
+    grey.clear();
+    red.clear();
+    core.clear();
+    lines.clear();
     auto fill = [&](int from, int to, BandState state) {
-        if (to <= from || state == BandState::Unknown) return;
+        if (to <= from) return;
         switch (state) {
         case BandState::Rest:
-            p.fillRect(from, low, to - from, bottom - low, kRestColour);
+            rest.emplace_back(from, low, to - from, bottom - low);
             break;
         case BandState::Grey:
-            p.fillRect(from, low, to - from, bottom - low, kGreyColour);
-            break;
-        case BandState::Active:
-            p.fillRect(from, high, to - from, bottom - high, kActiveColour);
+            grey.emplace_back(from, low, to - from, bottom - low);
             break;
         case BandState::Fault:
-            p.fillRect(from, high, to - from, bottom - high, kActiveColour);
-            p.fillRect(from, high + (bottom - high) / 3, to - from, (bottom - high) / 3,
-                       kFaultCore);
+            core.emplace_back(from, high + (bottom - high) / 3, to - from, (bottom - high) / 3);
+            [[fallthrough]];
+        case BandState::Active:
+            red.emplace_back(from, high, to - from, bottom - high);
             break;
         case BandState::Unknown:
             break;
@@ -105,18 +111,29 @@ void PaintBand(QPainter& p, const DiagramGeometry& g, const Band& band, const Di
         next = 0;
     int from = plot.left();
     int lastEdge = plot.left() - 1;
-    p.setPen(kEdgeColour);
     for (; next < edges.size() && edges[next].ms <= end; ++next) {
         const int x = static_cast<int>(std::lround(g.X(edges[next].ms)));
         fill(from, x, state);
         from = std::max(from, x);
         state = edges[next].state;
         if (x != lastEdge) {
-            p.drawLine(x, high, x, bottom - 1);
+            lines.emplace_back(x, high, x, bottom - 1);
             lastEdge = x;
         }
     }
     fill(from, endPx, state);
+
+    p.setPen(Qt::NoPen);
+    const std::pair<const std::vector<QRect>*, QColor> fills[] = {
+        {&rest, kRestColour}, {&grey, kGreyColour}, {&red, kActiveColour}, {&core, kFaultCore}};
+    for (const auto& [rects, colour] : fills) {
+        if (rects->empty()) continue;
+        p.setBrush(colour);
+        p.drawRects(rects->data(), static_cast<int>(rects->size()));
+    }
+    p.setBrush(Qt::NoBrush);
+    p.setPen(kEdgeColour);
+    if (!lines.empty()) p.drawLines(lines.data(), static_cast<int>(lines.size()));
 }
 
 void PaintMarker(QPainter& p, const DiagramGeometry& g, std::int64_t ms, const QString& name,
