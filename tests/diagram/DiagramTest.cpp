@@ -6,6 +6,7 @@
 #include "ScriptedHost.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -230,6 +231,16 @@ TEST(DiagramRender, SavedPngShowsStepsEdgesAndGrey) {
     for (int x = glitchX - 1; x <= glitchX + 1; ++x)
         edge = edge || image.pixelColor(x, g.LineTop(input3) + 5).lightness() < 60;
     EXPECT_TRUE(edge) << "a change shorter than a pixel is lost";
+
+    // The other formats by the name's extension.
+    const std::pair<const char*, QByteArray> formats[] = {{"d.svg", "<?xml"}, {"d.pdf", "%PDF"}};
+    for (const auto& [name, start] : formats) {
+        ASSERT_TRUE(window.SaveTo(dir.filePath(name))) << name;
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll().startsWith(start)) << name;
+    }
+    EXPECT_FALSE(window.SaveTo(dir.filePath("d.txt")));
 }
 
 } // namespace
