@@ -2,7 +2,8 @@
 // fire detector of module 1, the drives that start after their delays, the relays, a fault on
 // the last module, the master's door contact and the reset at the unit; only the signals that
 // changed, with markers on the detector's edge and the first drive's. Writes the window alone
-// as PNG to the path given. Links a port into /dev: run it under privdev.
+// as PNG to the path given, and the commissioning report, whose last page is the diagram of the
+// run, to a second path when given. Links a port into /dev: run it under privdev.
 #include "DiagramWindow.h"
 #include "StationRig.h"
 
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     FixScaling();
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: diagram_screenshot OUT.png\n");
+        std::fprintf(stderr, "usage: diagram_screenshot OUT.png [REPORT.pdf]\n");
         return 2;
     }
     SetUpStation(app, false);
@@ -79,6 +80,10 @@ int main(int argc, char** argv) {
     }
     QTest::qWait(2 * DiagramWindow::kRefreshMs);
     if (!view->grab().save(QString::fromLocal8Bit(argv[1]))) return 1;
+    if (argc > 2) {
+        const std::string error = win.WriteReportTo(QString::fromLocal8Bit(argv[2]), {}, {});
+        if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
+    }
     std::printf("%d lines, %s\n", canvas->LineCount(),
                 qPrintable(view->findChild<QLabel*>("MARKERS")->text()));
     return 0;

@@ -22,8 +22,14 @@ const QColor kTitleBack(0xE4, 0xE8, 0xEE);
 const QColor kGridColour(0xE0, 0xE0, 0xE0);
 const QColor kMarkerColour(0x00, 0x50, 0xFF);
 
-constexpr int kCaptionChars = 22; // the caption column fits "Норма/Неисправность" and a margin
-constexpr int kMinTickPx = 90;
+// The widest caption of a row, and a time label of the axis, each with a margin.
+int CaptionColumn(const QFontMetrics& font) {
+    return font.horizontalAdvance(QStringLiteral("Реле: Неисправность")) +
+           3 * font.averageCharWidth();
+}
+int TickWidth(const QFontMetrics& font) {
+    return font.horizontalAdvance(QStringLiteral("00:00:00,000")) + 2 * font.averageCharWidth();
+}
 
 // Steps of the time axis, ms: the smallest that leaves room for its labels is taken.
 constexpr std::array<std::int64_t, 23> kTickSteps{
@@ -39,9 +45,10 @@ QString ClockText(std::int64_t ms, bool withMs) {
 void PaintAxis(QPainter& p, const DiagramGeometry& g, const DiagramFrame& frame, int bottom) {
     const QRect plot = g.Plot();
     const double pxPerMs = plot.width() / static_cast<double>(frame.toMs - frame.fromMs);
+    const int tickWidth = TickWidth(p.fontMetrics());
     std::int64_t step = kTickSteps.back();
     for (std::int64_t s : kTickSteps)
-        if (s * pxPerMs >= kMinTickPx) {
+        if (s * pxPerMs >= tickWidth) {
             step = s;
             break;
         }
@@ -57,7 +64,7 @@ void PaintAxis(QPainter& p, const DiagramGeometry& g, const DiagramFrame& frame,
         p.drawLine(x, plot.top(), x, bottom);
         p.setPen(Qt::black);
         p.drawLine(x, plot.top() - 3, x, plot.top());
-        p.drawText(QRect(x - kMinTickPx / 2, labelTop, kMinTickPx, p.fontMetrics().height()),
+        p.drawText(QRect(x - tickWidth / 2, labelTop, tickWidth, p.fontMetrics().height()),
                    Qt::AlignCenter, ClockText(tick, step < 1000));
     }
     p.drawLine(plot.left(), plot.top(), plot.right(), plot.top());
@@ -169,7 +176,7 @@ DiagramGeometry::DiagramGeometry(const QRect& area, const DiagramFrame& frame,
                                  const QFontMetrics& font)
     : area_(area), from_(frame.fromMs), to_(std::max(frame.toMs, frame.fromMs + 1)),
       rowHeight_(std::max(frame.rowHeight, 4)) {
-    const int caption = font.averageCharWidth() * kCaptionChars;
+    const int caption = CaptionColumn(font);
     const int axis = 2 * font.height() + 8;
     plot_ = QRect(area.left() + caption, area.top() + axis, std::max(area.width() - caption, 10),
                   std::max(area.height() - axis, 10));
