@@ -38,7 +38,8 @@ struct JournalEvent {
     // For views that draw states rather than read words: which indicators of `unit` the event
     // tells of (bit i: the unit's i-th indicator, UnitIndicators) and their states then, two
     // bits each at 2i (IndicatorState). A change tells its one indicator; a line at connection
-    // and a unit coming into or leaving the network tell all of them.
+    // (for the network: the link's line) and a unit coming into or leaving the network tell all
+    // of them; a setting that takes its unit out of use, or back, tells those it greys or shows.
     std::uint16_t told = 0;
     std::uint32_t states = 0;
 };

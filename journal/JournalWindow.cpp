@@ -109,8 +109,21 @@ bool JournalWindow::SelectSequence(std::uint64_t sequence) {
     const int row = model_.RowOf(sequence);
     if (row < 0) return false;
     Rows()->selectRow(row);
-    Rows()->scrollTo(model_.index(row, 0), QAbstractItemView::PositionAtCenter);
+    toShow_ = sequence;
+    if (isVisible()) ShowSelected();
     return true;
+}
+
+void JournalWindow::ShowSelected() {
+    const int row = toShow_ ? model_.RowOf(*toShow_) : -1;
+    toShow_.reset();
+    if (row >= 0) Rows()->scrollTo(model_.index(row, 0), QAbstractItemView::PositionAtCenter);
+}
+
+void JournalWindow::showEvent(QShowEvent* event) {
+    LogWindow::showEvent(event); // takes the new events and goes to the end when following
+    // The rows have their size only once laid out.
+    if (toShow_) QTimer::singleShot(0, this, &JournalWindow::ShowSelected);
 }
 
 void JournalWindow::ShowDropped() {
