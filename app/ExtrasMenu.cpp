@@ -67,6 +67,8 @@ void TWIN::ConnectExtrasMenu() {
     journalFileAction_->setCheckable(true);
     extras_->Add("BUS_SCAN", QStringLiteral("Поиск блоков на линии…"), QKeySequence(Qt::Key_F4),
                  [this] { OpenBusScan(); });
+    extras_->Add("STATE_DIAGRAM", QStringLiteral("Диаграмма состояний"), QKeySequence(Qt::Key_F5),
+                 [this] { OpenStateDiagram(); });
     extras_->AddSeparator();
     extras_->Add("SAVE_SETTINGS", QStringLiteral("Сохранить настройки…"),
                  QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveSettings(); });

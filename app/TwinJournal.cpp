@@ -12,13 +12,15 @@
 
 using namespace korvan;
 
+void TWIN::MakeJournalView() {
+    if (journalView_) return;
+    journalView_ = new JournalWindow(Link.Journal.Log(), this);
+    connect(journalView_, &JournalWindow::SaveFailed, this,
+            [] { StationMessageBox(MessageKind::Error, "Не удалось сохранить журнал событий."); });
+}
+
 void TWIN::OpenJournalView() {
-    if (!journalView_) {
-        journalView_ = new JournalWindow(Link.Journal.Log(), this);
-        connect(journalView_, &JournalWindow::SaveFailed, this, [] {
-            StationMessageBox(MessageKind::Error, "Не удалось сохранить журнал событий.");
-        });
-    }
+    MakeJournalView();
     journalView_->show();
     journalView_->raise();
     journalView_->activateWindow();

@@ -6,6 +6,7 @@
 #include "Binding.h"
 #include "CompareWindow.h"
 #include "ExchangeText.h"
+#include "DiagramPainter.h"
 #include "FileIo.h"
 #include "LogWindow.h"
 #include "RecordsCatalogue.h"
@@ -250,8 +251,12 @@ std::string TWIN::WriteReportTo(const QString& path, const QString& objectName,
         facts.events.push_back(
             {TimeText(event.time), UnitText(event.unit), event.text, SourceText(event.source)});
     }
+    // The state diagram of the run on the last page.
+    const records::ReportPage diagram = [this](QPainter& painter, const QRect& area) {
+        PaintRunDiagram(painter, area, Link.Journal.Log(), Link.SEND_TIM.interval());
+    };
     return records::WriteReportPdf(path.toStdString(),
-                                   records::ReportHtml(facts, Link.Engine.ShownImage()));
+                                   records::ReportHtml(facts, Link.Engine.ShownImage()), diagram);
 }
 
 records::CompareWindow* TWIN::CompareView() const {

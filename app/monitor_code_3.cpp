@@ -8,6 +8,7 @@
 #include "Binding.h"
 #include "CompareWindow.h"
 #include "JournalFile.h"
+#include "DiagramWindow.h"
 #include "JournalWindow.h"
 #include "PortList.h"
 #include "StationLook.h"
@@ -69,6 +70,7 @@ TWIN::~TWIN() {
     delete journalFile_; // writes its last events; it reads the link's journal, which goes next
     delete compareView_;
     delete trafficView_;
+    delete diagramView_;
     delete journalView_;
 }
 

@@ -20,6 +20,7 @@ class CompareWindow;
 struct LinkFacts;
 struct StationAccess;
 } // namespace records
+class DiagramWindow;
 class ExtrasMenu;
 class JournalFile;
 class JournalWindow;
@@ -131,6 +132,10 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     void OpenBusScan();
     void ConnectToFound(int address, int baud);
     void CloseBusScan(); // gives the port back while the link is still there
+    // "Диаграмма состояний": F5 anywhere in the window (an entry of the extras menu). Made on
+    // first use; closing it only hides it. A click on an edge selects its event in the journal.
+    void OpenStateDiagram();
+    korvan::DiagramWindow* StateDiagram() const { return diagramView_; }
 
     // The station's modal message boxes. True only for OK.
     bool ShowMessage(korvan::MessageKind kind, const std::string& text) override;
@@ -185,4 +190,6 @@ class TWIN : public QScrollArea, private korvan::LinkView, private korvan::Messa
     QPointer<QMessageBox> portBox_;              // the one port error box, while it is open
     korvan::JournalFile* journalFile_ = nullptr; // made on first use, deleted before the link
     QAction* journalFileAction_ = nullptr;
+    korvan::DiagramWindow* diagramView_ = nullptr;
+    void MakeJournalView();
 };

@@ -75,17 +75,82 @@ QString BaselineText(int unit, const std::vector<QString>& words) {
     return text;
 }
 
+// Where an item sits among its unit's indicators; -1 for a setting.
+int IndicatorSlot(int item) {
+    static const std::vector<int> slotOf = [] {
+        std::vector<int> slotOf(CatalogueItems().size(), -1);
+        for (int unit = kNetworkUnit; unit < kUnitPanels; ++unit) {
+            const std::vector<int>& indicators = UnitIndicators(unit);
+            for (std::size_t i = 0; i < indicators.size(); ++i)
+                slotOf[static_cast<std::size_t>(indicators[i])] = static_cast<int>(i);
+        }
+        return slotOf;
+    }();
+    return slotOf[static_cast<std::size_t>(item)];
+}
+
+IndicatorState StateOf(const CatalogueItem& item, const QString& words) {
+    if (words.isEmpty()) return IndicatorState::Grey;
+    if (IsFault(words)) return IndicatorState::Fault;
+    if (words == IndicatorColourWords(item.words, kGreen)) return IndicatorState::Rest;
+    return IndicatorState::Active;
+}
+
+// Every indicator of `unit` in `words`, two bits each.
+std::uint32_t UnitStates(int unit, const std::vector<QString>& words) {
+    const std::vector<CatalogueItem>& items = CatalogueItems();
+    const std::vector<int>& indicators = UnitIndicators(unit);
+    std::uint32_t states = 0;
+    for (std::size_t i = 0; i < indicators.size(); ++i) {
+        const auto item = static_cast<std::size_t>(indicators[i]);
+        states |= static_cast<std::uint32_t>(StateOf(items[item], words[item])) << (2 * i);
+    }
+    return states;
+}
+
+// A setting that takes a unit out of use, or back, greys its indicators or shows them again
+// without an indicator event: the setting's event tells them.
+std::uint16_t Greyed(int unit, const std::vector<QString>& old, const std::vector<QString>& now) {
+    std::uint16_t greyed = 0;
+    const std::vector<int>& indicators = UnitIndicators(unit);
+    for (std::size_t s = 0; s < indicators.size(); ++s) {
+        const auto at = static_cast<std::size_t>(indicators[s]);
+        if (old[at] != now[at] && (old[at].isEmpty() || now[at].isEmpty()))
+            greyed |= static_cast<std::uint16_t>(1u << s);
+    }
+    return greyed;
+}
+
+std::uint16_t AllIndicators(int unit) {
+    return static_cast<std::uint16_t>((1u << UnitIndicators(unit).size()) - 1);
+}
+
 } // namespace
+
+const std::vector<int>& UnitIndicators(int unit) {
+    static const std::vector<std::vector<int>> units = [] {
+        std::vector<std::vector<int>> units(kUnitPanels + 1);
+        const std::vector<CatalogueItem>& items = CatalogueItems();
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (items[i].kind == ItemKind::Indicator)
+                units[static_cast<std::size_t>(items[i].unit + 1)].push_back(static_cast<int>(i));
+        return units;
+    }();
+    return units[static_cast<std::size_t>(unit + 1)];
+}
 
 EventJournal::EventJournal(int capacity) : log_(capacity) {}
 
-void EventJournal::Add(int unit, EventKind kind, EventSource source, QString text, bool alarm) {
+void EventJournal::Add(int unit, EventKind kind, EventSource source, QString text, bool alarm,
+                       std::uint16_t told, std::uint32_t states) {
     log_.Add({.time = std::chrono::system_clock::now(),
               .text = std::move(text),
               .unit = static_cast<std::int8_t>(unit),
               .kind = kind,
               .source = source,
-              .alarm = alarm});
+              .alarm = alarm,
+              .told = told,
+              .states = states});
 }
 
 void EventJournal::ExchangeClosed(const ExchangeRecord& record) noexcept {
@@ -184,14 +249,19 @@ void EventJournal::ChoiceMade(int reg, std::uint16_t mask, std::uint16_t value) 
 }
 
 void EventJournal::Confirm(int reg) {
+    RegisterImage after = last_;
+    if (reg >= 0 && reg < kRegisterCount)
+        SetRegisterValue(after, reg, RegisterValue(engine_->ShownImage(), reg));
     if (pending_ && pending_->reg == reg) {
+        const std::vector<QString> old = ImageWords(last_);
+        const std::vector<QString> now = ImageWords(after);
         for (const auto& [unit, what] : pending_->what)
             Add(unit, EventKind::Operator, EventSource::Unit,
-                what + QStringLiteral(" — подтверждено"));
+                what + QStringLiteral(" — подтверждено"), false, Greyed(unit, old, now),
+                UnitStates(unit, now));
         pending_.reset();
     }
-    if (reg >= 0 && reg < kRegisterCount)
-        SetRegisterValue(last_, reg, RegisterValue(engine_->ShownImage(), reg));
+    last_ = after;
 }
 
 void EventJournal::Unconfirmed() {
@@ -280,12 +350,13 @@ void EventJournal::ReadApplied(int bytes) {
 }
 
 void EventJournal::Connected() {
-    Add(kNetworkUnit, EventKind::Link, EventSource::Station,
-        everConnected_ ? QStringLiteral("связь восстановлена")
-                       : QStringLiteral("связь установлена"));
-    everConnected_ = true;
     const RegisterImage& now = engine_->ShownImage();
     const std::vector<QString> words = ImageWords(now);
+    Add(kNetworkUnit, EventKind::Link, EventSource::Station,
+        everConnected_ ? QStringLiteral("связь восстановлена")
+                       : QStringLiteral("связь установлена"),
+        false, AllIndicators(kNetworkUnit), UnitStates(kNetworkUnit, words));
+    everConnected_ = true;
     const std::vector<CatalogueItem>& items = CatalogueItems();
     for (int unit = 0; unit < kUnitPanels; ++unit) {
         if (!InNetwork(now, unit)) continue;
@@ -293,11 +364,14 @@ void EventJournal::Connected() {
         for (std::size_t i = 0; i < items.size(); ++i)
             if (items[i].unit == unit && items[i].words == IndicatorWords::State)
                 fault = IsFault(words[i]);
-        Add(unit, EventKind::State, EventSource::Unit, BaselineText(unit, words), fault);
+        Add(unit, EventKind::State, EventSource::Unit, BaselineText(unit, words), fault,
+            AllIndicators(unit), UnitStates(unit, words));
     }
 }
 
 void EventJournal::Compare(const RegisterImage& before, const RegisterImage& after) {
+    const std::vector<QString> old = ImageWords(before);
+    const std::vector<QString> now = ImageWords(after);
     for (int unit = 1; unit < kUnitPanels; ++unit) {
         const bool was = InNetwork(before, unit);
         const bool is = InNetwork(after, unit);
@@ -305,22 +379,24 @@ void EventJournal::Compare(const RegisterImage& before, const RegisterImage& aft
         Add(unit, EventKind::Link, EventSource::Unit,
             is ? QStringLiteral("появился в составе сети")
                : QStringLiteral("исчез из состава сети"),
-            !is);
+            !is, AllIndicators(unit), is ? UnitStates(unit, now) : 0);
     }
-    const std::vector<QString> old = ImageWords(before);
-    const std::vector<QString> now = ImageWords(after);
     const std::vector<CatalogueItem>& items = CatalogueItems();
     for (std::size_t i = 0; i < items.size(); ++i) {
         const CatalogueItem& item = items[i];
         // Grey is no state: a unit not in use, or out of the network, has nothing to tell.
         if (old[i] == now[i] || old[i].isEmpty() || now[i].isEmpty()) continue;
         if (!InNetwork(after, item.unit)) continue;
-        if (item.kind == ItemKind::Indicator)
+        if (item.kind == ItemKind::Indicator) {
+            const int slot = IndicatorSlot(static_cast<int>(i));
             Add(item.unit, EventKind::State, EventSource::Unit, IndicatorEvent(item, now[i]),
-                IsFault(now[i]));
-        else
+                IsFault(now[i]), static_cast<std::uint16_t>(1u << slot),
+                static_cast<std::uint32_t>(StateOf(item, now[i])) << (2 * slot));
+        } else {
             Add(item.unit, EventKind::Setting, EventSource::Unit,
-                item.caption + QStringLiteral(": ") + old[i] + kArrow + now[i]);
+                item.caption + QStringLiteral(": ") + old[i] + kArrow + now[i], false,
+                Greyed(item.unit, old, now), UnitStates(item.unit, now));
+        }
     }
 }
 

@@ -37,6 +37,10 @@ namespace korvan {
 
 class PollEngine;
 
+// The catalogue indices of a unit's indicators (kNetworkUnit .. 9), in catalogue order: the slots
+// of JournalEvent::told and states. At most 16.
+const std::vector<int>& UnitIndicators(int unit);
+
 class EventJournal final : public ExchangeObserver {
   public:
     explicit EventJournal(int capacity = EventLog::kCapacity);
@@ -108,7 +112,8 @@ class EventJournal final : public ExchangeObserver {
         QString after;
     };
     std::vector<Change> ChangesOf(int reg, int value) const;
-    void Add(int unit, EventKind kind, EventSource source, QString text, bool alarm = false);
+    void Add(int unit, EventKind kind, EventSource source, QString text, bool alarm = false,
+             std::uint16_t told = 0, std::uint32_t states = 0);
 
     EventLog log_;
     const PollEngine* engine_ = nullptr;

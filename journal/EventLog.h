@@ -35,7 +35,20 @@ struct JournalEvent {
     EventKind kind = EventKind::Link;
     EventSource source = EventSource::Station;
     bool alarm = false; // a fault, a lost link or a unit gone: shown in colour
+    // For views that draw states rather than read words: which indicators of `unit` the event
+    // tells of (bit i: the unit's i-th indicator, UnitIndicators) and their states then, two
+    // bits each at 2i (IndicatorState). A change tells its one indicator; a line at connection
+    // (for the network: the link's line) and a unit coming into or leaving the network tell all
+    // of them; a setting that takes its unit out of use, or back, tells those it greys or shows.
+    std::uint16_t told = 0;
+    std::uint32_t states = 0;
 };
+
+// An indicator's state as the journal tells it; grey (unit not in use or gone) is 0.
+enum class IndicatorState : std::uint8_t { Grey, Rest, Active, Fault };
+constexpr IndicatorState ToldState(const JournalEvent& event, int slot) {
+    return static_cast<IndicatorState>(event.states >> (2 * slot) & 3u);
+}
 
 class EventLog {
   public:

@@ -42,6 +42,12 @@ const JournalEvent& JournalModel::RowEvent(int row) const {
     return log_.At(rows_[static_cast<std::size_t>(row)]);
 }
 
+int JournalModel::RowOf(std::uint64_t sequence) const {
+    const auto at = std::lower_bound(rows_.begin(), rows_.end(), sequence);
+    if (at == rows_.end() || *at != sequence) return -1;
+    return static_cast<int>(at - rows_.begin());
+}
+
 QString JournalModel::CellText(const JournalEvent& event, int column) {
     switch (column) {
     case Time:

@@ -48,6 +48,8 @@ class JournalModel : public QAbstractTableModel {
     int Take();
 
     const JournalEvent& RowEvent(int row) const;
+    // The row of the event `sequence` in the log, or -1 when the filter hides it or it is gone.
+    int RowOf(std::uint64_t sequence) const;
     static QString CellText(const JournalEvent& event, int column);
 
     // Whole rows as text, a tab between cells: for the clipboard.

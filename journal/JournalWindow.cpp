@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace korvan {
@@ -90,6 +91,39 @@ void JournalWindow::Refresh() {
     const int dropped = model_.Take();
     if (model_.rowCount() == before && dropped == 0) return;
     KeepPlace(place, dropped);
+}
+
+bool JournalWindow::SelectSequence(std::uint64_t sequence) {
+    Refresh();
+    if (model_.RowOf(sequence) < 0 && sequence >= log_.FirstKept() && sequence < log_.End()) {
+        const QSignalBlocker unitQuiet(unit_);
+        unit_->setCurrentIndex(0);
+        for (QCheckBox* kind : kinds_) {
+            const QSignalBlocker quiet(kind);
+            kind->setChecked(true);
+        }
+        const QSignalBlocker searchQuiet(search_);
+        search_->clear();
+        ApplyFilter();
+    }
+    const int row = model_.RowOf(sequence);
+    if (row < 0) return false;
+    Rows()->selectRow(row);
+    toShow_ = sequence;
+    if (isVisible()) ShowSelected();
+    return true;
+}
+
+void JournalWindow::ShowSelected() {
+    const int row = toShow_ ? model_.RowOf(*toShow_) : -1;
+    toShow_.reset();
+    if (row >= 0) Rows()->scrollTo(model_.index(row, 0), QAbstractItemView::PositionAtCenter);
+}
+
+void JournalWindow::showEvent(QShowEvent* event) {
+    LogWindow::showEvent(event); // takes the new events and goes to the end when following
+    // The rows have their size only once laid out.
+    if (toShow_) QTimer::singleShot(0, this, &JournalWindow::ShowSelected);
 }
 
 void JournalWindow::ShowDropped() {

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <array>
+#include <optional>
 
 namespace korvan {
 
@@ -27,8 +28,16 @@ class JournalWindow : public LogWindow {
 
     JournalModel& Model() { return model_; }
 
+    // Selects the event `sequence` of the log and shows its row, clearing a filter that hides
+    // it; false when the log no longer keeps it.
+    bool SelectSequence(std::uint64_t sequence);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     bool WriteCsv(std::ostream& out) const override; // the rows the filter shows
+    void ShowSelected();
     QString RowsText(std::vector<int> rows) const override;
     void ApplyFilter();
     void ShowDropped();
@@ -40,7 +49,8 @@ class JournalWindow : public LogWindow {
     QLineEdit* search_;
     QPushButton* save_;
     QLabel* dropped_;
-    QTimer searchPause_; // the search is applied once the operator stops typing
+    QTimer searchPause_;                  // the search is applied once the operator stops typing
+    std::optional<std::uint64_t> toShow_; // selected while hidden: scrolled to once shown
 };
 
 } // namespace korvan

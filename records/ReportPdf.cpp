@@ -214,7 +214,8 @@ QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed) {
     return html + QStringLiteral("</body></html>");
 }
 
-std::string WriteReportPdf(const std::string& path, const QString& html) {
+std::string WriteReportPdf(const std::string& path, const QString& html,
+                           const ReportPage& lastPage) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
@@ -241,9 +242,9 @@ std::string WriteReportPdf(const std::string& path, const QString& html) {
         document.setPageSize(QSizeF(page.width(), page.height() - footer));
         document.setHtml(html);
         KeepTablesWithHeadings(document);
-        const int pages = document.pageCount();
+        const int pages = document.pageCount() + (lastPage ? 1 : 0);
         const double pageHeight = document.pageSize().height();
-        for (int i = 0; i < pages; ++i) {
+        for (int i = 0; i < document.pageCount(); ++i) {
             if (i > 0) writer.newPage();
             painter.save();
             painter.translate(0, -i * pageHeight);
@@ -256,6 +257,13 @@ std::string WriteReportPdf(const std::string& path, const QString& html) {
             painter.drawText(QRect(0, page.height() - footer, page.width(), footer),
                              Qt::AlignHCenter | Qt::AlignBottom,
                              QStringLiteral("Страница %1 из %2").arg(i + 1).arg(pages));
+        }
+        if (lastPage) {
+            writer.newPage();
+            lastPage(painter, QRect(0, 0, page.width(), page.height() - footer));
+            painter.drawText(QRect(0, page.height() - footer, page.width(), footer),
+                             Qt::AlignHCenter | Qt::AlignBottom,
+                             QStringLiteral("Страница %1 из %1").arg(pages));
         }
         painter.end();
     }

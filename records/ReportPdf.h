@@ -6,7 +6,10 @@
 
 #include <QString>
 
+#include <QPainter>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,9 +50,13 @@ struct ReportFacts {
 // The report as HTML for QTextDocument.
 QString ReportHtml(const ReportFacts& facts, const RegisterImage& confirmed);
 
-// Lays the HTML out on A4 pages with their numbers and writes the PDF atomically: a table never
-// starts on another page than its heading, and nothing is drawn twice. Empty on success, else the
-// message to show.
-std::string WriteReportPdf(const std::string& path, const QString& html);
+// A page drawn rather than laid out, appended after the HTML's: the painter and the page's area.
+using ReportPage = std::function<void(QPainter& painter, const QRect& area)>;
+
+// Lays the HTML out on A4 pages with their numbers, then `lastPage` when given, and writes the
+// PDF atomically: a table never starts on another page than its heading, and nothing is drawn
+// twice. Empty on success, else the message to show.
+std::string WriteReportPdf(const std::string& path, const QString& html,
+                           const ReportPage& lastPage = {});
 
 } // namespace korvan::records

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev libgl-dev libjpeg62-turbo-dev qt6-translations-l10n libqt6svg6
+  qt6-base-dev libgl-dev libjpeg62-turbo-dev qt6-translations-l10n libqt6svg6 qt6-svg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll ser2net
   socat xvfb xauth x11-apps imagemagick xdotool poppler-utils

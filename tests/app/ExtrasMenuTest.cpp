@@ -44,6 +44,7 @@ TEST_F(ExtrasMenuTest, EveryEntryHasItsKeyAndTheWindowTakesIt) {
         {"Журнал событий", QKeySequence(Qt::Key_F3)},
         {"Вести журнал в файле…", QKeySequence(Qt::CTRL | Qt::Key_J)},
         {"Поиск блоков на линии…", QKeySequence(Qt::Key_F4)},
+        {"Диаграмма состояний", QKeySequence(Qt::Key_F5)},
         {"Сохранить настройки…", QKeySequence(Qt::CTRL | Qt::Key_S)},
         {"Сравнить с файлом…", QKeySequence(Qt::CTRL | Qt::Key_O)},
         {"Отчёт наладки…", QKeySequence(Qt::CTRL | Qt::Key_P)},
