@@ -296,6 +296,14 @@ TEST_F(NetPortE2ETest, NetworkFallenSilentIsSeenDeadWithinTenSecondsAndReconnect
     EXPECT_EQ(Online(), kYellow);
     // A thread spinning on the dead socket would take as much CPU as the wait took time.
     EXPECT_LT(cpuMs, 0.2 * static_cast<double>(noticedMs));
+    // A speed chosen while the port is lost waits for its reconnect: no connect on the window
+    // thread, no second box.
+    {
+        StallMeter meter;
+        Control<QComboBox>("PCSPD")->setCurrentIndex(4);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return meter.Ticks() >= 5; }, kWaitMs));
+        EXPECT_LT(meter.LongestMs(), 500);
+    }
 
     // The path is back: the station reconnects by itself, with no second box.
     ASSERT_TRUE(korvan::testing::Silence(port_, false));
