@@ -1,5 +1,6 @@
 #include "StationLink.h"
 
+#include "Endpoint.h"
 #include "PortFailure.h"
 #include "PosixWin32.h"
 #include "StationMessages.h"
@@ -106,8 +107,11 @@ void StationLink::ChangePort(const std::string& port) {
 }
 
 void StationLink::ChangeSpeed(int index, const QString& text) {
+    // A network port keeps its connection: the converter takes the speed over it, where a
+    // reconnect would hold the window for the connect; a lost one takes it when it reconnects.
+    const bool network = netport::IsEndpointName(COMPORT.Port());
     try {
-        COMPORT.Close();
+        if (!network) COMPORT.Close();
         if (index >= 0 && index < static_cast<int>(kLineSpeeds.size())) {
             COMPORT.SetBaudRate(kLineSpeeds[index].rate);
             COMPORT.Timeouts().SetWriteTotalMultiplier(COMPORT.CharacterTimeMs());
@@ -115,11 +119,12 @@ void StationLink::ChangeSpeed(int index, const QString& text) {
             TIMEOUT.setInterval(kLineSpeeds[index].intervalMs);
             Journal.SpeedChanged(text);
         }
-        OpenPort();
+        if (!network) OpenPort();
     } catch (...) {
         PortFailed(PortFailureCause(std::current_exception()));
         return;
     }
+    if (network && !lostPort_.empty()) return; // its retry reopens it
     // A lost device back before its list entry: polling resumes as it would from the list.
     if (!lostPort_.empty()) {
         LostPortReopened();

@@ -5,10 +5,13 @@
 #include "E2ETestSupport.h"
 #include "NetPortDialog.h"
 #include "PosixNetConnect.h"
+#include "Rfc2217.h"
+#include "SilentNetwork.h"
 #include "SimulatorProcess.h"
 #include "monitor_code_3.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -16,6 +19,10 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -40,6 +47,35 @@ int FreePort() {
     close(s);
     return ntohs(a.sin_port);
 }
+
+double ProcessCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// The longest time the window thread went without serving its events, by a 5 ms timer.
+class StallMeter {
+  public:
+    StallMeter() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            longest_ = std::max(longest_, since_.restart());
+            ++ticks_;
+        });
+        since_.start();
+        timer_.start();
+    }
+    qint64 LongestMs() const { return longest_; }
+    int Ticks() const { return ticks_; }
+
+  private:
+    QTimer timer_;
+    QElapsedTimer since_;
+    qint64 longest_ = 0;
+    int ticks_ = 0;
+};
 
 class NetPortE2ETest : public ::testing::Test {
   protected:
@@ -234,4 +270,99 @@ TEST_F(NetPortE2ETest, GatewayForwardsToTheUnitAndItsNoAnswerExceptionLosesTheLi
     EXPECT_EQ(last.verdict, ExchangeVerdict::Exception);
     EXPECT_EQ(last.exceptionCode, 0x0B);
     EXPECT_TRUE(ShownMessages().empty());
+}
+
+TEST_F(NetPortE2ETest, NetworkFallenSilentIsSeenDeadWithinTenSecondsAndReconnectedWhenBack) {
+    ASSERT_TRUE(korvan::testing::EnterOwnNetwork()) << "a network namespace of its own needs root";
+    ASSERT_NO_FATAL_FAILURE(StartRig());
+    ASSERT_NO_FATAL_FAILURE(StartSer2net("tcp"));
+    ASSERT_NO_FATAL_FAILURE(ChooseNetworkPort(0));
+    ASSERT_TRUE(WaitForUnit());
+
+    ASSERT_TRUE(korvan::testing::Silence(port_, true));
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = ProcessCpuMs();
+    // The engine's own link loss comes after three unanswered requests; the socket's end is what
+    // brings the box with its cause.
+    ASSERT_TRUE(QTest::qWaitFor([] { return !ShownMessages().empty(); }, 12000));
+    const qint64 noticedMs = wall.elapsed();
+    const double cpuMs = ProcessCpuMs() - cpuBefore;
+    std::printf("dead peer noticed after %lld ms, %.0f ms of CPU meanwhile\n",
+                static_cast<long long>(noticedMs), cpuMs);
+    EXPECT_LT(noticedMs, 10000);
+    EXPECT_TRUE(ShownMessages()[0].text.ends_with(": узел перестал отвечать"))
+        << ShownMessages()[0].text;
+    EXPECT_EQ(Online(), kYellow);
+    // A thread spinning on the dead socket would take as much CPU as the wait took time.
+    EXPECT_LT(cpuMs, 0.2 * static_cast<double>(noticedMs));
+    // A speed chosen while the port is lost waits for its reconnect: no connect on the window
+    // thread, no second box.
+    {
+        StallMeter meter;
+        Control<QComboBox>("PCSPD")->setCurrentIndex(4);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return meter.Ticks() >= 5; }, kWaitMs));
+        EXPECT_LT(meter.LongestMs(), 500);
+    }
+
+    // The path is back: the station reconnects by itself, with no second box.
+    ASSERT_TRUE(korvan::testing::Silence(port_, false));
+    EXPECT_TRUE(WaitForUnit());
+    EXPECT_EQ(ShownMessages().size(), 1u);
+}
+
+// A converter that agrees to RFC 2217 but never answers a line setting, and takes no further
+// connection (its queue is full): the speed goes over the open connection, and the window does
+// not wait for it.
+TEST_F(NetPortE2ETest, Rfc2217SpeedChangeGoesOverTheOpenConnectionWithoutHoldingTheWindow) {
+    ASSERT_NO_FATAL_FAILURE(StartRig());
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t length = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+    ASSERT_EQ(listen(listener, 0), 0);
+    port_ = ntohs(a.sin_port);
+    ASSERT_NO_FATAL_FAILURE(ChooseNetworkPort(1));
+
+    int peer = -1;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; }, kWaitMs));
+    using namespace netport::telnet;
+    const std::uint8_t agree[] = {kIac, kDo,   kBinary,         kIac, kDo,   kSuppressGoAhead,
+                                  kIac, kDo,   kComPort,        kIac, kWill, kBinary,
+                                  kIac, kWill, kSuppressGoAhead};
+    ASSERT_EQ(write(peer, agree, sizeof agree), static_cast<ssize_t>(sizeof agree));
+    std::string heard;
+    auto hears = [&](std::uint32_t baud) {
+        char buffer[512];
+        for (ssize_t n; (n = recv(peer, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) {
+            heard.append(buffer, static_cast<std::size_t>(n));
+        }
+        const char command[] = {
+            char(kIac),       char(kSb),       char(kComPort), char(kSetBaudRate), char(baud >> 24),
+            char(baud >> 16), char(baud >> 8), char(baud),     char(kIac),         char(kSe)};
+        return heard.find(std::string(command, sizeof command)) != std::string::npos;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hears(9600); }, kWaitMs));
+    std::string cause;
+    const int filler = posix::ConnectTcp("127.0.0.1", port_, std::chrono::seconds(1), cause);
+    ASSERT_GE(filler, 0) << cause;
+
+    StallMeter meter;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return meter.Ticks() >= 5; }, kWaitMs));
+    Control<QComboBox>("PCSPD")->setCurrentIndex(4); // "19200"
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hears(19200); }, kWaitMs));
+    const int ticks = meter.Ticks();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return meter.Ticks() >= ticks + 5; }, kWaitMs));
+    std::printf("longest window stall around the speed change: %lld ms\n",
+                static_cast<long long>(meter.LongestMs()));
+    EXPECT_LT(meter.LongestMs(), 500);
+    EXPECT_TRUE(win_->Link.COMPORT.IsOpen());
+    EXPECT_TRUE(ShownMessages().empty());
+    close(filler);
+    close(peer);
+    close(listener);
 }

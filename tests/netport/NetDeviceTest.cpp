@@ -3,12 +3,14 @@
 // a connection fails or ends says why.
 #include "BCPort.h"
 #include "ModbusFrames.h"
+#include "SilentNetwork.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -47,6 +49,7 @@ class TestServer {
         close(listen_);
         thread_.join();
     }
+    unsigned Port() const { return port_; }
     std::string Name(const char* scheme = "tcp") const {
         return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
     }
@@ -197,4 +200,34 @@ TEST(NetDeviceTest, RefusedClosedAndUnknownPeersSayWhy) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(cause, "соединение закрыто сервером");
+}
+
+// Nothing to send and a peer fallen silent: keepalive finds the connection dead within 10 s (with
+// data in flight the station's own test shows the same).
+TEST(NetDeviceTest, IdleConnectionToAPeerFallenSilentEndsWithinTenSeconds) {
+    ASSERT_TRUE(korvan::testing::EnterOwnNetwork()) << "a network namespace of its own needs root";
+    std::atomic<int> held{-1};
+    TestServer server([&](int fd) { held = dup(fd); }); // open, and never a word again
+    Station station(server.Name());
+    ASSERT_TRUE(station.port.Open());
+    ASSERT_TRUE(korvan::testing::Silence(server.Port(), true));
+    const auto start = std::chrono::steady_clock::now();
+    std::string cause;
+    // A write of nothing looks at the connection without putting data in flight.
+    while (cause.empty() && std::chrono::steady_clock::now() - start < 12s) {
+        try {
+            station.port.Write(nullptr, 0);
+        } catch (const EComPort& e) {
+            cause = e.Detail();
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    const auto noticed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(cause, "узел перестал отвечать");
+    EXPECT_LT(noticed, 10s);
+    std::printf("idle dead peer noticed after %lld ms\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(noticed).count()));
+    EXPECT_TRUE(korvan::testing::Silence(server.Port(), false));
+    if (held >= 0) close(held);
 }
