@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev qt6-translations-l10n libqt6svg6 qt6-svg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libmodbus-dev mbpoll ser2net nftables
+  libmodbus-dev mbpoll ser2net nftables iproute2 util-linux
   socat xvfb xauth x11-apps imagemagick xdotool poppler-utils
   python3 python3-pymodbus python3-serial python3-serial-asyncio
   fonts-liberation fonts-dejavu-core
