@@ -78,6 +78,14 @@ class FlappingPort {
     int master_ = -1;
 };
 
+// AddressSanitizer keeps freed memory aside for a while: resident memory then tells of it, not
+// of the station.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kMemoryHeldBack = true;
+#else
+constexpr bool kMemoryHeldBack = false;
+#endif
+
 bool CanLinkIntoDev() {
     return access("/dev", W_OK) == 0;
 }
@@ -206,7 +214,7 @@ TEST(PortInTheField, FourHundredFlapsShowOneBoxAtATimeAndLeaveNothingBehind) {
     EXPECT_EQ(last.threads, settled.threads);
     // What may grow: the journal's few rows and the traffic record's exchanges of each flap,
     // about 1 kB. A box left open at each flap grew it by tens of MB over a thousand flaps.
-    EXPECT_LT(last.rssKb - settled.rssKb, 4096);
+    if (!kMemoryHeldBack) EXPECT_LT(last.rssKb - settled.rssKb, 4096);
 }
 
 // While a lost port is awaited the station only tries it every 2 s and listens for the device
