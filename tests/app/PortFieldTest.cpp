@@ -214,7 +214,9 @@ TEST(PortInTheField, FourHundredFlapsShowOneBoxAtATimeAndLeaveNothingBehind) {
     EXPECT_EQ(last.threads, settled.threads);
     // What may grow: the journal's few rows and the traffic record's exchanges of each flap,
     // about 1 kB. A box left open at each flap grew it by tens of MB over a thousand flaps.
-    if (!kMemoryHeldBack) EXPECT_LT(last.rssKb - settled.rssKb, 4096);
+    if (!kMemoryHeldBack) {
+        EXPECT_LT(last.rssKb - settled.rssKb, 4096);
+    }
 }
 
 // While a lost port is awaited the station only tries it every 2 s and listens for the device
