@@ -49,10 +49,11 @@ std::string TWIN::SendAddressText() const {
 }
 
 // One box at a time: a further failure while it is open says its cause there; the port's
-// return closes it, as its text is then no longer true.
+// return closes it, as its text is then no longer true. A closed box lives on until the event
+// loop deletes it, so only a visible one takes a new cause: a failure in that moment gets a box.
 void TWIN::ShowPortError(const std::string& cause) {
     const std::string text = ReportPortFailure(cause);
-    if (portBox_ != nullptr) {
+    if (portBox_ != nullptr && portBox_->isVisible()) {
         portBox_->setText(QString::fromStdString(text));
         return;
     }
@@ -61,6 +62,7 @@ void TWIN::ShowPortError(const std::string& cause) {
 
 void TWIN::ClosePortError() {
     if (portBox_ != nullptr) portBox_->close();
+    portBox_ = nullptr;
 }
 
 void TWIN::ShowPortNote(const QString& note) {
