@@ -59,6 +59,17 @@ StationLink::StationLink(LinkView& view)
     COMPORT.SetPort("COM3");
     COMPORT.SetSyncMethod(smThreadSync);
     COMPORT.OnRxChar = [this](TBComPort*, std::int32_t Count) { Engine.COMPORTRxChar(Count); };
+    // A network port whose connection has ended says so between requests; a read of nothing
+    // then fails with its cause, so the failure is not left to the next poll's write.
+    COMPORT.OnError = [this](TBComPort*, TComErrors errors) {
+        if (!errors.Contains(ceIO)) return;
+        try {
+            std::uint8_t none = 0;
+            COMPORT.Read(&none, 0);
+        } catch (...) {
+            PortFailed(std::current_exception());
+        }
+    };
 
     retry_.setInterval(kRetryMs);
     connect(&retry_, &QTimer::timeout, this, [this] {

@@ -273,7 +273,7 @@ BOOL NetDevice::ClearError(DWORD* errors, COMSTAT* stat) {
     std::lock_guard lock(mutex_);
     if (!Usable()) return FALSE;
     Progress(Clock::now());
-    if (errors) *errors = 0;
+    if (errors) *errors = dead_ ? CE_IOE : 0;
     if (stat) {
         std::memset(stat, 0, sizeof *stat);
         stat->cbInQue = static_cast<DWORD>(rx_.size());
@@ -349,6 +349,12 @@ void NetDevice::Progress(Clock::time_point now) {
         } else if (now >= write_.deadline) {
             CompleteTransfer(write_, ERROR_SUCCESS, 0);
         }
+    }
+    // A connection that ends between requests is told at once, as an I/O error, and only once:
+    // a waiter that took it and waits again is not woken for ever.
+    if (dead_ && !deathTold_ && (mask_ & EV_ERR)) {
+        deathTold_ = true;
+        history_ |= EV_ERR;
     }
     if (wait_.active && (history_ & mask_)) {
         *wait_.eventMask = history_ & mask_;

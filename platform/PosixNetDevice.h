@@ -61,6 +61,7 @@ class NetDevice final : public CommHandle, public std::enable_shared_from_this<N
     std::unique_ptr<netport::LineCodec> codec_;
     bool closed_ = false;
     bool dead_ = false;
+    bool deathTold_ = false; // the one EV_ERR that tells a waiter the connection has ended
     std::string deadCause_;
     netport::Bytes rx_;        // line bytes the station has not read
     netport::Bytes tx_;        // wire bytes not yet in the socket

@@ -278,6 +278,10 @@ TEST_F(NetPortE2ETest, NetworkFallenSilentIsSeenDeadWithinTenSecondsAndReconnect
     ASSERT_NO_FATAL_FAILURE(StartSer2net("tcp"));
     ASSERT_NO_FATAL_FAILURE(ChooseNetworkPort(0));
     ASSERT_TRUE(WaitForUnit());
+    // The slowest poll, 4 s at 1200 baud (in raw mode the speed sets the timers only): a request
+    // goes up to 4 s after the drop, and the end must still be seen within 10 s of it.
+    Control<QComboBox>("PCSPD")->setCurrentIndex(0);
+    ASSERT_EQ(win_->Link.SEND_TIM.interval(), 4000);
 
     ASSERT_TRUE(korvan::testing::Silence(port_, true));
     QElapsedTimer wall;
