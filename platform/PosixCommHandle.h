@@ -5,6 +5,8 @@
 
 #include "PosixObjects.h"
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 
 namespace korvan::posix {
@@ -48,6 +50,42 @@ struct WriteTransfer : Transfer {
 struct WaitTransfer : Transfer {
     DWORD* eventMask = nullptr;
 };
+
+// now + ms, or no deadline when that is beyond what the clock counts (some 292 years): a
+// MAXDWORD multiplier over a few thousand bytes gets there.
+inline Clock::time_point DeadlineAfter(Clock::time_point now, std::uint64_t ms) {
+    using Ms = std::chrono::milliseconds;
+    const Ms::rep left = std::chrono::duration_cast<Ms>(Clock::time_point::max() - now).count();
+    if (left <= 0 || ms >= static_cast<std::uint64_t>(left)) return Clock::time_point::max();
+    return now + Ms(static_cast<Ms::rep>(ms));
+}
+
+// The Win32 timeout rules for a read of r.count bytes started at `now`.
+inline void FitReadTimeouts(ReadTransfer& r, const COMMTIMEOUTS& t, Clock::time_point now) {
+    r.returnAtOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                     t.ReadTotalTimeoutConstant == 0;
+    r.returnOnFirstByte = t.ReadIntervalTimeout == MAXDWORD &&
+                          t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+                          t.ReadTotalTimeoutConstant != 0;
+    r.interval = t.ReadIntervalTimeout == MAXDWORD ? 0 : t.ReadIntervalTimeout;
+    r.deadline = Clock::time_point::max();
+    if (r.returnOnFirstByte) {
+        r.deadline = DeadlineAfter(now, t.ReadTotalTimeoutConstant);
+    } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
+        // Three DWORDs: (2^32 - 1) * 2^32 at most, within 64 bits.
+        r.deadline = DeadlineAfter(now, std::uint64_t{t.ReadTotalTimeoutMultiplier} * r.count +
+                                            t.ReadTotalTimeoutConstant);
+    }
+}
+
+// The Win32 total timeout of a write of w.count bytes started at `now`.
+inline void FitWriteTimeout(WriteTransfer& w, const COMMTIMEOUTS& t, Clock::time_point now) {
+    w.deadline = Clock::time_point::max();
+    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
+        w.deadline = DeadlineAfter(now, std::uint64_t{t.WriteTotalTimeoutMultiplier} * w.count +
+                                            t.WriteTotalTimeoutConstant);
+    }
+}
 
 // Ends a transfer: its overlapped block tells the result and its event is signalled.
 inline void CompleteTransfer(Transfer& transfer, DWORD error, DWORD bytes) {

@@ -17,19 +17,6 @@
 
 namespace korvan::posix {
 
-namespace {
-
-// now + ms, or no deadline when that is beyond what the clock counts (some 292 years): a
-// MAXDWORD multiplier over a few thousand bytes gets there.
-Clock::time_point DeadlineAfter(Clock::time_point now, std::uint64_t ms) {
-    using Ms = std::chrono::milliseconds;
-    const Ms::rep left = std::chrono::duration_cast<Ms>(Clock::time_point::max() - now).count();
-    if (left <= 0 || ms >= static_cast<std::uint64_t>(left)) return Clock::time_point::max();
-    return now + Ms(static_cast<Ms::rep>(ms));
-}
-
-} // namespace
-
 void CommDevice::Drive() {
     std::lock_guard lock(mutex_);
     if (!closed_) Progress(Clock::now());
@@ -103,21 +90,7 @@ BOOL CommDevice::StartRead(void* buffer, DWORD count, DWORD* read, OVERLAPPED* o
     r.buffer = static_cast<BYTE*>(buffer);
     r.count = count;
     r.done = 0;
-    const COMMTIMEOUTS& t = timeouts_;
-    r.returnAtOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                     t.ReadTotalTimeoutConstant == 0;
-    r.returnOnFirstByte = t.ReadIntervalTimeout == MAXDWORD &&
-                          t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                          t.ReadTotalTimeoutConstant != 0;
-    r.interval = t.ReadIntervalTimeout == MAXDWORD ? 0 : t.ReadIntervalTimeout;
-    r.deadline = Clock::time_point::max();
-    if (r.returnOnFirstByte) {
-        r.deadline = DeadlineAfter(now, t.ReadTotalTimeoutConstant);
-    } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
-        // Three DWORDs: (2^32 - 1) * 2^32 at most, within 64 bits.
-        r.deadline = DeadlineAfter(now, std::uint64_t{t.ReadTotalTimeoutMultiplier} * count +
-                                            t.ReadTotalTimeoutConstant);
-    }
+    FitReadTimeouts(r, timeouts_, now);
     overlapped->Internal = STATUS_PENDING;
     overlapped->InternalHigh = 0;
     Progress(now);
@@ -143,12 +116,7 @@ BOOL CommDevice::StartWrite(const void* buffer, DWORD count, DWORD* written,
     w.count = count;
     w.done = 0;
     w.drainCheck = now;
-    w.deadline = Clock::time_point::max();
-    const COMMTIMEOUTS& t = timeouts_;
-    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
-        w.deadline = DeadlineAfter(now, std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
-                                            t.WriteTotalTimeoutConstant);
-    }
+    FitWriteTimeout(w, timeouts_, now);
     overlapped->Internal = STATUS_PENDING;
     overlapped->InternalHigh = 0;
     Progress(now);

@@ -18,11 +18,6 @@ constexpr char kClosedByServer[] = "соединение закрыто серв
 constexpr char kConnectionBroken[] = "соединение с преобразователем потеряно";
 constexpr char kHostStopped[] = "узел перестал отвечать";
 
-Clock::time_point After(Clock::time_point now, std::uint64_t ms) {
-    return ms >= 24ull * 3600 * 1000 ? Clock::time_point::max()
-                                     : now + std::chrono::milliseconds(ms);
-}
-
 } // namespace
 
 NetDevice::NetDevice(int fd, std::unique_ptr<netport::LineCodec> codec)
@@ -188,19 +183,7 @@ BOOL NetDevice::StartRead(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov
     r.buffer = static_cast<BYTE*>(buffer);
     r.count = count;
     r.done = 0;
-    const COMMTIMEOUTS& t = timeouts_;
-    r.returnAtOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                     t.ReadTotalTimeoutConstant == 0;
-    r.returnOnFirstByte = t.ReadIntervalTimeout == MAXDWORD &&
-                          t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                          t.ReadTotalTimeoutConstant != 0;
-    r.deadline = Clock::time_point::max();
-    if (r.returnOnFirstByte) {
-        r.deadline = After(now, t.ReadTotalTimeoutConstant);
-    } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
-        r.deadline = After(now, std::uint64_t{t.ReadTotalTimeoutMultiplier} * count +
-                                    t.ReadTotalTimeoutConstant);
-    }
+    FitReadTimeouts(r, timeouts_, now);
     overlapped->Internal = STATUS_PENDING;
     overlapped->InternalHigh = 0;
     Progress(now);
@@ -225,12 +208,7 @@ BOOL NetDevice::StartWrite(const void* buffer, DWORD count, DWORD* written,
     w.event = event;
     w.count = count;
     w.done = 0;
-    const COMMTIMEOUTS& t = timeouts_;
-    w.deadline = Clock::time_point::max();
-    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
-        w.deadline = After(now, std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
-                                    t.WriteTotalTimeoutConstant);
-    }
+    FitWriteTimeout(w, timeouts_, now);
     codec_->Outgoing(static_cast<const BYTE*>(buffer), count, tx_);
     overlapped->Internal = STATUS_PENDING;
     overlapped->InternalHigh = 0;
