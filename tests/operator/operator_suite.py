@@ -389,6 +389,27 @@ class Cases:
         self.st.park_mouse()
         wait_for("the link back on the screen", lambda: self.st.colour("ONLINE") == GREEN, 6)
 
+    def line_speed(self):
+        """To a speed the unit does not hear and back by keys: the line follows the list."""
+        def choose(key):
+            before = self.st.windows()
+            self.st.click("PCSPD")
+            self.st.popup(before)
+            self.st.key(key, "Return")
+            self.st.park_mouse()
+        choose("Down")  # 9600 -> 19200
+        # The unit at 9600 makes out no request while bytes keep coming down the line.
+        line = lambda: int(dict(w.split("=") for w in self.sim.ask("stats"))["to_unit"])
+        count, bytes_before = self.sim.frames()[0], line()
+        wait_for("requests at another speed", lambda: line() >= bytes_before + 24, 5)
+        if self.sim.frames()[0] > count + 1:
+            raise Failed("the unit still makes out the requests at 19200")
+        wait_for("the link lost on the screen", lambda: self.st.colour("ONLINE") != GREEN, 6)
+        choose("Up")  # back to 9600
+        count = self.sim.frames()[0]
+        wait_for("requests made out again", lambda: self.sim.frames()[0] >= count + 2, 5)
+        wait_for("the link back on the screen", lambda: self.st.colour("ONLINE") == GREEN, 6)
+
     def table(self):
         """(name, action): one station run goes through them in this order."""
         c = self
@@ -414,6 +435,7 @@ class Cases:
             ("PANEL.wheel", lambda: c.wheel("PANEL", 84)),
             ("SPD.wheel", lambda: c.wheel("SPD", 81)),
             ("SENDADR", c.slave_address),
+            ("PCSPD.keys", c.line_speed),
         ]
         return cases
 
