@@ -437,6 +437,22 @@ class Cases:
         self.st.park_mouse()
         wait_for("the link back on the screen", lambda: self.st.colour("ONLINE") == GREEN, 6)
 
+    def diagram(self):
+        """F5, then the wheel and a click over the state diagram: a view, the unit gets no write."""
+        old = self.sim.reg(8)
+        self.st.click("SENDADR")
+        before = self.st.windows()
+        self.st.key("F5")
+        found = wait_for("the diagram window", lambda: [w for w in self.st.windows()
+                                                        if w not in before], 5)
+        since = self.sim.frames()[0]
+        x, y, w, h = self.st.geometry(found[0])
+        self.st.xdo("mousemove", x + w // 2, y + h // 2, "click", 4)  # zoom in
+        time.sleep(PACE)
+        self.st.xdo("click", 1)  # a marker or an edge
+        time.sleep(PACE)
+        self.expect_polls_without_write(8, old, since, "the diagram")
+
     def table(self):
         """(name, action): one station run goes through them in this order."""
         c = self
@@ -464,6 +480,7 @@ class Cases:
             ("SENDADR", c.slave_address),
             ("PCSPD.keys", c.line_speed),
             ("F4.scan", c.bus_scan),
+            ("F5.diagram", c.diagram),
         ]
         return cases
 
